@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the build, the program and the tests need on Debian 12.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-declarative-dev
+    qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick
+    qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
+    qml6-module-qtquick-layouts qml6-module-qt-labs-platform qml6-module-qttest
+    libopus-dev libpulse-dev
+    pulseaudio pulseaudio-utils sox
+    xvfb xauth x11-apps imagemagick fonts-noto-color-emoji
+    iproute2 util-linux
+)
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+fi

@@ -1,0 +1,44 @@
+#include "app/startup.h"
+
+#include "app/appconfig.h"
+#include "app/loghandler.h"
+#include "audio/platform/audioplatform.h"
+#include "core/servercore.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QUrl>
+
+int runApplication(int &argc, char **argv, const QUrl &mainUrl)
+{
+    // First, so that what the framework says while it starts already reaches the log.
+    qInstallMessageHandler(handleQtMessage);
+
+    // QApplication rather than QGuiApplication: the tray icon falls back to Qt Widgets
+    // where the desktop has no native tray.
+    QApplication application(argc, argv);
+    QApplication::setWindowIcon(QIcon(":/Kestrune/ui/images/logo.png"));
+    QQuickStyle::setStyle("Material");
+
+    ServerCore serverCore(nullptr);
+    AppConfig appConfig(nullptr);
+
+    QQmlApplicationEngine engine(nullptr);
+    engine.rootContext()->setContextProperty("serverCore", &serverCore);
+    engine.rootContext()->setContextProperty("appConfig", &appConfig);
+
+    const QUrl url = mainUrl;
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreated, &application,
+        [url](QObject *object, const QUrl &loaded) {
+            if (!object && loaded == url)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+    engine.load(url);
+
+    return QApplication::exec();
+}

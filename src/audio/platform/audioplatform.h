@@ -1,0 +1,104 @@
+#pragma once
+
+#include "audio/deviceinfo.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The format a platform stream actually runs with.
+struct StreamFormat
+{
+    enum class Encoding { Float, Pcm, Other };
+
+    Encoding encoding = Encoding::Other;
+    int sampleRate = 0;
+    int channels = 0;
+    int bitsPerSample = 0; // container size of one sample, not its valid bits
+
+    int blockAlign() const { return channels * bitsPerSample / 8; }
+};
+
+// One packet lent by a loopback stream; the data stays valid until releaseBuffer.
+struct CapturePacket
+{
+    const unsigned char *data = nullptr;
+    std::uint32_t frames = 0;
+    bool silent = false; // the data is to be taken as silence, whatever it holds
+};
+
+// A shared-mode stream of what an output endpoint plays, read by polling.
+class LoopbackStream
+{
+public:
+    virtual ~LoopbackStream() = default;
+
+    virtual StreamFormat format() const = 0;
+    virtual bool start() = 0;
+    virtual void stop() = 0;
+    // Frames in the next ready packet (0 when none is ready); false when the stream failed.
+    virtual bool nextPacketSize(std::uint32_t &frames) = 0;
+    virtual bool getBuffer(CapturePacket &packet) = 0;
+    virtual void releaseBuffer(std::uint32_t frames) = 0;
+};
+
+// A shared-mode render stream that signals when it wants data.
+class RenderStream
+{
+public:
+    virtual ~RenderStream() = default;
+
+    virtual StreamFormat format() const = 0; // the format actually used (may be the fallback)
+    virtual std::uint32_t bufferFrames() const = 0;
+    virtual bool start() = 0;
+    virtual void stop() = 0;
+    // Returns when the stream wants data, when wake() is called, or after the timeout.
+    virtual void waitForEvent(int timeoutMs) = 0;
+    virtual void wake() = 0;
+    // Frames written but not yet played.
+    virtual bool currentPadding(std::uint32_t &frames) = 0;
+    // A writable buffer of the given number of frames, or null.
+    virtual unsigned char *getBuffer(std::uint32_t frames) = 0;
+    virtual void releaseBuffer(std::uint32_t frames) = 0;
+};
+
+// An opened output endpoint.
+class AudioEndpoint
+{
+public:
+    virtual ~AudioEndpoint() = default;
+
+    virtual std::unique_ptr<LoopbackStream> openLoopback() = 0;
+    // Asks for 16-bit PCM at the given rate and channel count with a buffer of the given
+    // length; a platform that refuses it may fall back to the endpoint's mix format, which
+    // the returned stream's format() then reports.
+    virtual std::unique_ptr<RenderStream> openRender(int sampleRate, int channels,
+                                                     int bufferMs) = 0;
+};
+
+// The only door from the engines and the Mute command to the computer's sound system.
+// One backend is installed at start-up; tests install a fake.
+class AudioPlatform
+{
+public:
+    virtual ~AudioPlatform() = default;
+
+    // Every active output endpoint, in the sound system's order; empty on failure.
+    virtual std::vector<DeviceInfo> outputEndpoints() = 0;
+    // The endpoint with this id, or the default output endpoint for an empty id; null
+    // when there is none.
+    virtual std::unique_ptr<AudioEndpoint> openEndpoint(const std::wstring &id) = 0;
+    // Flips the master mute of the default output endpoint; false when nothing changed.
+    virtual bool toggleDefaultOutputMute() = 0;
+    // Every thread that uses the platform calls these around its use (COM apartments).
+    virtual void attachThread() {}
+    virtual void detachThread() {}
+
+    static AudioPlatform &instance();
+    // Replaces the installed backend; call before any engine exists.
+    static void install(std::unique_ptr<AudioPlatform> platform);
+};
+
+// The backend of the platform this program was built for.
+std::unique_ptr<AudioPlatform> createSystemAudioPlatform();

@@ -1,0 +1,8 @@
+import QtQuick
+
+QtObject {
+    Component.onCompleted: {
+        console.log("probe message")
+        Qt.exit(0)
+    }
+}

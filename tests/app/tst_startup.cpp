@@ -1,0 +1,117 @@
+#include "support/netns.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(KestrunePlugin)
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void moduleDirectoryIsServedByteForByte();
+    void documentsAndLogoAreCompiledIn();
+    void brokenMainDocumentExitsWithMinusOne();
+    void firstBindingSeesThePersistedTheme_data();
+    void firstBindingSeesThePersistedTheme();
+    void frameworkMessagesReachTheLogAcrossRuns();
+
+private:
+    int runProbe(const QString &document);
+
+    QTemporaryDir sandbox;
+};
+
+void TestStartup::initTestCase()
+{
+    // The probe constructs the streaming core, which binds and broadcasts.
+    KESTRUNE_REQUIRE_PRIVATE_NETWORK();
+    QVERIFY(sandbox.isValid());
+}
+
+int TestStartup::runProbe(const QString &document)
+{
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", sandbox.filePath("config"));
+    environment.insert("XDG_DATA_HOME", sandbox.filePath("data"));
+    probe.setProcessEnvironment(environment);
+    probe.setWorkingDirectory(sandbox.path());
+    probe.start(STARTUP_PROBE, {document});
+    if (!probe.waitForFinished(30000)) {
+        probe.kill();
+        return -1000;
+    }
+    return probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -2000;
+}
+
+void TestStartup::moduleDirectoryIsServedByteForByte()
+{
+    QFile qmldir(":/Kestrune/qmldir");
+    QVERIFY(qmldir.open(QIODevice::ReadOnly));
+    QCOMPARE(qmldir.readAll(), QByteArray("module Kestrune\r\n"
+                                          "typeinfo KestruneServer.qmltypes\r\n"
+                                          "prefer :/Kestrune/\r\n"
+                                          "ServerTab 1.0 ui/ServerTab.qml\r\n"
+                                          "PlayerTab 1.0 ui/PlayerTab.qml\r\n"
+                                          "SettingsTab 1.0 ui/SettingsTab.qml\r\n"
+                                          "depends QtQuick\r\n"
+                                          "\r\n"));
+}
+
+void TestStartup::documentsAndLogoAreCompiledIn()
+{
+    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab"})
+        QVERIFY(QFile::exists(QStringLiteral(":/Kestrune/ui/%1.qml").arg(document)));
+    QImage logo(":/Kestrune/ui/images/logo.png");
+    QCOMPARE(logo.size(), QSize(512, 512));
+}
+
+void TestStartup::brokenMainDocumentExitsWithMinusOne()
+{
+    QCOMPARE(runProbe("qrc:/probe/broken.qml"), 255);
+    QCOMPARE(runProbe("qrc:/probe/missing.qml"), 255);
+}
+
+void TestStartup::firstBindingSeesThePersistedTheme_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("expectedExit");
+    QTest::newRow("absent means dark") << QVariant() << 3;
+    QTest::newRow("stored light") << QVariant(false) << 4;
+    QTest::newRow("stored dark") << QVariant(true) << 3;
+}
+
+void TestStartup::firstBindingSeesThePersistedTheme()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, expectedExit);
+    const QString file = sandbox.filePath("config/Vell/KestruneServer.conf");
+    QFile::remove(file);
+    if (stored.isValid()) {
+        QSettings settings(file, QSettings::IniFormat);
+        settings.setValue("darkTheme", stored);
+    }
+    QCOMPARE(runProbe("qrc:/probe/reportstheme.qml"), expectedExit);
+}
+
+void TestStartup::frameworkMessagesReachTheLogAcrossRuns()
+{
+    QFile::remove(sandbox.filePath("debug.log"));
+    QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
+    QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
+    QFile log(sandbox.filePath("debug.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray content = log.readAll();
+    QCOMPARE(content.count("probe message\n"), 2);
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
