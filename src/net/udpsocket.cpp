@@ -82,14 +82,9 @@ std::vector<Target> UdpSocket::currentTargets() const
 qint64 UdpSocket::sendToTargets(const QByteArray &payload)
 {
     std::lock_guard<std::mutex> lock(targetsLock);
-    // Only a socket the platform refused even a free port gets here unbound; writing would
-    // make it bind itself on this thread.
-    if (socket->state() != QAbstractSocket::BoundState)
-        return -1;
     qint64 result = -1;
     for (const Target &target : targets)
-        result = socket->writeDatagram(payload.constData(), payload.size(), target.address,
-                                       target.port);
+        result = write(payload, target.address, target.port);
     return result;
 }
 
@@ -97,9 +92,20 @@ qint64 UdpSocket::sendTo(const QByteArray &payload, const QString &address, quin
 {
     const QHostAddress destination(address);
     std::lock_guard<std::mutex> lock(targetsLock);
+    return write(payload, destination, port);
+}
+
+qint64 UdpSocket::write(const QByteArray &payload, const QHostAddress &address, quint16 port)
+{
+    // Address text that did not parse is a failed write. Handed to the socket, the null
+    // address goes out as the unspecified one, which Linux delivers to this very host.
+    if (address.isNull())
+        return -1;
+    // Only a socket the platform refused even a free port is unbound here; writing would
+    // make it bind itself on this thread.
     if (socket->state() != QAbstractSocket::BoundState)
         return -1;
-    return socket->writeDatagram(payload.constData(), payload.size(), destination, port);
+    return socket->writeDatagram(payload.constData(), payload.size(), address, port);
 }
 
 void UdpSocket::readPendingDatagrams()

@@ -57,6 +57,8 @@ private slots:
 
 private:
     void bindAnyPort();
+    // One datagram; the caller holds targetsLock.
+    qint64 write(const QByteArray &payload, const QHostAddress &address, quint16 port);
 
     QUdpSocket *socket;
     std::vector<Target> targets;
