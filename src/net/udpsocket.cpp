@@ -1,12 +1,17 @@
 #include "net/udpsocket.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 
 #include <algorithm>
 
 UdpSocket::UdpSocket(QObject *parent) : QObject(parent), socket(new QUdpSocket(this))
 {
+    // Peers are on the local network, so datagrams go straight to them. Without this every
+    // bind asks the system for a proxy (a libproxy thread on Linux) and a SOCKS5 one would
+    // carry the stream.
+    socket->setProxy(QNetworkProxy::NoProxy);
     connect(socket, &QUdpSocket::readyRead, this, &UdpSocket::readPendingDatagrams);
     bindAnyPort();
 }

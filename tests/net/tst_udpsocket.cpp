@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
@@ -23,6 +24,7 @@ public:
             while (socket.hasPendingDatagrams())
                 received.append(socket.receiveDatagram(-1).data());
         });
+        socket.setProxy(QNetworkProxy::NoProxy);
         bound = socket.bind(QHostAddress(this->address), port,
                             QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
     }
