@@ -121,8 +121,8 @@ void benchSend()
     for (int round = 0; round < 41; ++round) {
         for (Case &c : cases) {
             const auto measureOurs = [&] {
-                c.ours.push_back(timePerCall([&] { c.endpoint->sendToTargets(datagram); },
-                                             sendsPerBatch));
+                c.ours.push_back(
+                    timePerCall([&] { c.endpoint->sendToTargets(datagram); }, sendsPerBatch));
             };
             const auto measureBare = [&] {
                 c.bare.push_back(timePerCall(
@@ -201,7 +201,8 @@ bool benchEncode()
             else
                 bytes += std::size_t(
                     opus_encode(bare, frame, frameSize, packet, OpusCodec::maxPacketSize));
-            const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+            const double ns =
+                std::chrono::duration<double, std::nano>(Clock::now() - start).count();
             (which == 0 ? oursTime : which == 1 ? bufferTime : bareTime) = ns;
         };
         // Interleaved, in an order that turns every repetition, so that neither drift nor
@@ -217,8 +218,8 @@ bool benchEncode()
     const double oursMedian = median(oursTimes), bufferMedian = median(bufferTimes),
                  bareMedian = median(bareTimes);
     const double ratio = oursMedian / bareMedian;
-    std::printf("encode one 10 ms stereo frame, %d kbit/s (%zu bytes in all):\n",
-                bitrate / 1000, bytes);
+    std::printf("encode one 10 ms stereo frame, %d kbit/s (%zu bytes in all):\n", bitrate / 1000,
+                bytes);
     std::printf("  bare opus_encode:                        %8.2f us\n", bareMedian / 1000);
     std::printf("  OpusCodec::encode (packet vector):       %8.2f us  ratio %.4f\n",
                 oursMedian / 1000, ratio);
@@ -237,8 +238,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QString why = TestNetwork::whyNotPrivate();
     if (!why.isEmpty()) {
-        std::fprintf(stderr, "refusing to open sockets outside a private network namespace: %s\n"
-                             "run bench/run-sendpath.sh\n",
+        std::fprintf(stderr,
+                     "refusing to open sockets outside a private network namespace: %s\n"
+                     "run bench/run-sendpath.sh\n",
                      qPrintable(why));
         return 2;
     }

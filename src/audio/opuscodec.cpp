@@ -50,8 +50,7 @@ std::vector<unsigned char> OpusCodec::encode(const std::int16_t *pcm, int frameS
     return std::vector<unsigned char>(packet, packet + length);
 }
 
-int OpusCodec::encode(const std::int16_t *pcm, int frameSize, unsigned char *packet,
-                      int capacity)
+int OpusCodec::encode(const std::int16_t *pcm, int frameSize, unsigned char *packet, int capacity)
 {
     std::lock_guard<std::mutex> lock(encoderLock);
     if (!encoder)

@@ -6,8 +6,7 @@
 namespace {
 
 // Byte by byte through shifts: right on any host byte order and at any alignment.
-template <typename T>
-void putLittleEndian(char *at, T value)
+template <typename T> void putLittleEndian(char *at, T value)
 {
     auto bits = static_cast<std::make_unsigned_t<T>>(value);
     for (std::size_t i = 0; i < sizeof(T); ++i) {

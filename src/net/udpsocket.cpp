@@ -103,7 +103,7 @@ qint64 UdpSocket::sendTo(const QByteArray &payload, const QString &address, quin
 qint64 UdpSocket::write(const QByteArray &payload, const QHostAddress &address, quint16 port)
 {
     // Address text that did not parse is a failed write. Handed to the socket, the null
-    // address goes out as the unspecified one, which Linux delivers to this very host.
+    // address goes out as the all-zeros address, which Linux delivers to this very host.
     if (address.isNull())
         return -1;
     // Only a socket the platform refused even a free port is unbound here; writing would

@@ -62,9 +62,9 @@ private:
 
     QUdpSocket *socket;
     std::vector<Target> targets;
-    // Guards targets and every call into the socket made outside the owner thread's event
-    // handling: datagram writes (from any thread), datagram reads, and the binding changes
-    // that swap the socket's native descriptor.
+    // Guards targets and the socket's datagram traffic: every write (from any thread), every
+    // read, and the rebinding that replaces the socket's descriptor, so that a write from
+    // another thread never meets the owner thread inside the socket.
     mutable std::mutex targetsLock;
     ReceiveCallback callback;
     // True while the socket holds a port the platform picked because nobody bound it.

@@ -147,8 +147,8 @@ void TestOpusCodec::invalidPacketsDecodeToNothingAndTheDecoderGoesOn()
     QVERIFY(decoder.initDecoder(sampleRate, channels));
     std::vector<std::int16_t> out(maxDecodeFrameSize * channels);
 
-    const unsigned char noFrames[] = {0x03, 0x00};    // code 3 packet counting zero frames
-    const unsigned char unevenPair[] = {0x01, 0xAA};  // two equal frames cannot share 1 byte
+    const unsigned char noFrames[] = {0x03, 0x00};   // code 3 packet counting zero frames
+    const unsigned char unevenPair[] = {0x01, 0xAA}; // two equal frames cannot share 1 byte
     QCOMPARE(decoder.decode(noFrames, 2, out.data(), maxDecodeFrameSize), 0);
     QCOMPARE(decoder.decode(unevenPair, 2, out.data(), maxDecodeFrameSize), 0);
     // No packet at all is not a request to make up audio for a lost one.
@@ -218,12 +218,13 @@ void TestOpusCodec::everyPositiveBitrateWorksAndLowerIsSmaller()
         const auto packets = encodeAll(codec, music);
         for (const auto &packet : packets) {
             QVERIFY(!packet.empty());
-            QCOMPARE(decoder.decode(packet.data(), int(packet.size()), out.data(),
-                                    maxDecodeFrameSize),
-                     frameSize);
+            QCOMPARE(
+                decoder.decode(packet.data(), int(packet.size()), out.data(), maxDecodeFrameSize),
+                frameSize);
         }
         const double size = meanSize(packets);
-        const QByteArray what = QStringLiteral("%1 bit/s: %2 bytes").arg(bitrate).arg(size).toUtf8();
+        const QByteArray what =
+            QStringLiteral("%1 bit/s: %2 bytes").arg(bitrate).arg(size).toUtf8();
         QVERIFY2(size >= previous, what);
         // Packets follow the rate (bytes per 10 ms), up to where libopus clamps it.
         const double expected = std::min(bitrate, 510000) / 800.0;

@@ -47,7 +47,7 @@ void TestAudioDatagram::everyFieldAtItsOffsetLittleEndian()
                               0x01,                                           // marker
                               0x80, 0xBB,                                     // 48000
                               0x03, 0x00,                                     // N
-                              'x', 'y', 'z'}));
+                              'x',  'y',  'z'}));
 
     // A wall-clock time (milliseconds times a million), and a rate whose low bits are kept.
     QVERIFY(AudioDatagram::build(datagram, 0, 1'700'000'000'123LL * 1'000'000, 96000, "p"));
