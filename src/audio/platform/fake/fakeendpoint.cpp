@@ -117,7 +117,7 @@ public:
 private:
     const std::shared_ptr<FakeEndpoint> endpoint;
     const StreamFormat mixFormat;
-    // Touched only by the thread that reads the stream, under the endpoint's mutex.
+    // Guarded by the endpoint's mutex.
     bool started = false;
     bool hasLent = false;
     FakeEndpoint::Packet lent; // its bytes stay put until released
@@ -230,7 +230,8 @@ private:
     const std::shared_ptr<FakeEndpoint> endpoint;
     const StreamFormat streamFormat;
     const std::uint32_t frameCount;
-    // Touched only by the rendering thread: the buffer is written outside the lock.
+    // Guarded by the endpoint's mutex, except the lent buffer's bytes, which the render
+    // thread writes between getBuffer and releaseBuffer without it.
     bool started = false;
     std::uint32_t lentFrames = 0;
     std::vector<unsigned char> lent;

@@ -72,7 +72,7 @@ public:
     // Signals the render event; every trigger wakes the render thread once.
     void triggerRender(int times = 1);
     // Waits until at least this many buffers have been released in total; false on timeout.
-    bool waitForRenderCycles(int cycles, int timeoutMs) const;
+    bool waitForRenderCycles(int count, int timeoutMs) const;
     int renderCycles() const;
     // The format the last opened render stream reports.
     StreamFormat renderFormat() const;
