@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-compiles the Windows sound backend's probe with mingw-w64 and runs it under Wine
-# against the private PulseAudio server (PULSE_SERVER): the endpoints must include the
-# server's sinks, the tone rendered into the default endpoint must reach the speakers, and
-# muting must work. Loopback capture may be skipped, since Wine has none.
+# against the private PulseAudio server (PULSE_SERVER): the format mapping must hold, the
+# endpoints must include the server's sinks, the tone rendered into the default endpoint
+# must reach the speakers, and muting must work. Loopback capture may be skipped, since
+# Wine has none.
 #   windows-probe.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=${1:?source directory}
@@ -47,6 +48,7 @@ expect() {
     grep -Eq "$1" "$work/probe.out" || { echo "expected a line matching: $1" >&2; failed=1; }
 }
 [ "$status" -eq 0 ] || { echo "the probe exited with $status" >&2; cat "$work/probe.err" >&2; failed=1; }
+expect '^formats: OK'
 expect '^endpoint: Speakers \['
 expect '^endpoint: CABLE Input \['
 expect '^open default: OK'

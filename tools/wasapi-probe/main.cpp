@@ -2,6 +2,7 @@
 // "<step>: OK|FAILED|SKIPPED (details)". Exits with 1 when any step failed.
 #include "audio/platform/audioplatform.h"
 #include "audio/platform/wasapi/wasapiendpoint.h"
+#include "audio/platform/wasapi/waveformat.h"
 
 #include <audioclient.h>
 #include <chrono>
@@ -52,6 +53,60 @@ void report(const char *step, const char *outcome, const std::string &details)
     std::fflush(stdout);
     if (std::strcmp(outcome, "FAILED") == 0)
         ++failures;
+}
+
+bool sameFormat(const StreamFormat &format, StreamFormat::Encoding encoding, int sampleRate,
+                int channels, int bitsPerSample)
+{
+    return format.encoding == encoding && format.sampleRate == sampleRate &&
+           format.channels == channels && format.bitsPerSample == bitsPerSample;
+}
+
+WAVEFORMATEXTENSIBLE extensible(const GUID &subtype, WORD bits, WORD validBits)
+{
+    WAVEFORMATEXTENSIBLE format{};
+    format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    format.Format.nChannels = 2;
+    format.Format.nSamplesPerSec = 44100;
+    format.Format.wBitsPerSample = bits;
+    format.Format.nBlockAlign = WORD(2 * bits / 8);
+    format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    format.Samples.wValidBitsPerSample = validBits;
+    format.SubFormat = subtype;
+    return format;
+}
+
+// The format mapping, on the formats an endpoint may hand out, whatever this system's are.
+void probeFormats()
+{
+    constexpr GUID pcm = {0x1, 0x0, 0x10, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    constexpr GUID floating = {0x3, 0x0, 0x10, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    constexpr GUID unknown = {0x55, 0x0, 0x10, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    using Encoding = StreamFormat::Encoding;
+
+    const WAVEFORMATEX plainFloat{WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 384000, 8, 32, 0};
+    const WAVEFORMATEX plainPcm{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    const WAVEFORMATEX mp3{0x55, 2, 44100, 16000, 1, 0, 0};
+    const WAVEFORMATEXTENSIBLE mixFloat = extensible(floating, 32, 32);
+    const WAVEFORMATEXTENSIBLE packed24 = extensible(pcm, 32, 24);
+    const WAVEFORMATEXTENSIBLE other = extensible(unknown, 16, 16);
+    WAVEFORMATEXTENSIBLE truncated = extensible(floating, 32, 32);
+    truncated.Format.cbSize = 0;
+    const TaskMemFormat requested = pcm16Format(48000, 2);
+
+    const bool mapped =
+        sameFormat(streamFormatOf(plainFloat), Encoding::Float, 48000, 2, 32) &&
+        sameFormat(streamFormatOf(plainPcm), Encoding::Pcm, 22050, 1, 16) &&
+        streamFormatOf(mp3).encoding == Encoding::Other &&
+        sameFormat(streamFormatOf(mixFloat.Format), Encoding::Float, 44100, 2, 32) &&
+        sameFormat(streamFormatOf(packed24.Format), Encoding::Pcm, 44100, 2, 32) &&
+        streamFormatOf(other.Format).encoding == Encoding::Other &&
+        streamFormatOf(truncated.Format).encoding == Encoding::Other && requested &&
+        requested->wFormatTag == WAVE_FORMAT_PCM && requested->nBlockAlign == 4 &&
+        requested->nAvgBytesPerSec == 192000 && requested->cbSize == 0 &&
+        sameFormat(streamFormatOf(*requested), Encoding::Pcm, 48000, 2, 16) && !pcm16Format(0, 2) &&
+        !pcm16Format(48000, 0);
+    report("formats", mapped ? "OK" : "FAILED", "tags 1, 3, extensible and others");
 }
 
 HRESULT lastError(AudioEndpoint &endpoint)
@@ -176,6 +231,8 @@ int main()
     AudioPlatform::install(createSystemAudioPlatform());
     AudioPlatform &platform = AudioPlatform::instance();
     platform.attachThread();
+
+    probeFormats();
 
     const std::vector<DeviceInfo> endpoints = platform.outputEndpoints();
     for (const DeviceInfo &endpoint : endpoints)
