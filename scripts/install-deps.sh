@@ -11,6 +11,7 @@ packages=(
     pulseaudio pulseaudio-utils sox
     xvfb xauth x11-apps imagemagick fonts-noto-color-emoji
     iproute2 util-linux
+    g++-mingw-w64-x86-64 wine wine64
 )
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
