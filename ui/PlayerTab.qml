@@ -14,10 +14,6 @@ Item {
                                              && typedAddress !== ""
                                              && serverCore.serverName === typedAddress
 
-    function isConnectedTo(ip) {
-        return serverCore.isRunning && serverCore.playerMode === 1 && serverCore.serverName === ip
-    }
-
     function alignOutputCombo() {
         const selected = serverCore.selectedOutputDevice
         const devices = serverCore.outputDevices
@@ -61,27 +57,27 @@ Item {
         alignOutputCombo()
     }
 
-    QtObject {
-        id: colors
+    component TitleText: Text {
+        color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+    }
 
-        readonly property bool dark: appConfig.darkTheme
-        readonly property color title: dark ? "#F9FAFB" : "#111827"
-        readonly property color secondary: dark ? "#9CA3AF" : "#6B7280"
-        readonly property color card: dark ? "#1F2937" : "#FFFFFF"
-        readonly property color outline: dark ? "#374151" : "#E5E7EB"
-        readonly property color inspector: dark ? "#111827" : "#F9FAFB"
-        readonly property color inspectorOutline: dark ? "#374151" : "#F3F4F6"
-        readonly property color disc: dark ? "#374151" : "#EFF6FF"
-        readonly property color disconnectFill: dark ? "#7F1D1D" : "#FEE2E2"
+    component SecondaryText: Text {
+        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+    }
+
+    component HelpLine: SecondaryText {
+        font.pixelSize: 13
+        wrapMode: Text.WordWrap
+        Layout.fillWidth: true
     }
 
     component Card: Pane {
         Layout.fillWidth: true
         background: Rectangle {
             radius: 12
-            color: colors.card
+            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
             border.width: 1
-            border.color: colors.outline
+            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
         }
     }
 
@@ -92,61 +88,68 @@ Item {
         padding: 20
         background: Rectangle {
             radius: 12
-            color: colors.card
+            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
             border.width: 1
-            border.color: colors.inspectorOutline
+            border.color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+        }
+    }
+
+    component Disc: Rectangle {
+        property alias glyph: glyphText.text
+        property alias glyphSize: glyphText.font.pixelSize
+
+        width: 48
+        height: 48
+        radius: 24
+        color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
+
+        Text {
+            id: glyphText
+            anchors.centerIn: parent
         }
     }
 
     component Feature: RowLayout {
-        property alias glyph: glyphText.text
-        property alias title: titleText.text
-        property alias description: descriptionText.text
+        property alias glyph: disc.glyph
+        property alias title: featureTitle.text
+        property alias description: featureDescription.text
 
         spacing: 20
 
-        Rectangle {
-            width: 48
-            height: 48
-            radius: 24
-            color: colors.disc
-
-            Text {
-                id: glyphText
-                anchors.centerIn: parent
-                font.pixelSize: 20
-            }
+        Disc {
+            id: disc
+            glyphSize: 20
         }
 
         ColumnLayout {
             spacing: 4
 
-            Text {
-                id: titleText
+            TitleText {
+                id: featureTitle
                 font.pixelSize: 16
                 font.bold: true
-                color: colors.title
             }
-            Text {
-                id: descriptionText
+            SecondaryText {
+                id: featureDescription
                 font.pixelSize: 13
-                color: colors.secondary
             }
         }
     }
 
+    // The whole row is the click target; the radio button keeps its own clicks. Which option
+    // is checked follows receiveMode alone.
     component ModeOption: MouseArea {
         id: option
 
-        property int mode
+        property bool checked
         property alias title: optionTitle.text
         property alias description: optionDescription.text
+        signal chosen()
 
-        // The whole row is the click target; the radio button keeps its own clicks.
         Layout.fillWidth: true
         implicitWidth: optionRow.implicitWidth
         implicitHeight: optionRow.implicitHeight
-        onClicked: playerTab.receiveMode = option.mode
+        onClicked: option.chosen()
 
         RowLayout {
             id: optionRow
@@ -155,33 +158,49 @@ Item {
 
             RadioButton {
                 objectName: "modeRadio"
-                checked: playerTab.receiveMode === option.mode
-                onClicked: playerTab.receiveMode = option.mode
+                checked: option.checked
+                onClicked: option.chosen()
             }
 
             ColumnLayout {
                 spacing: 4
 
-                Text {
+                TitleText {
                     id: optionTitle
                     font.pixelSize: 14
                     font.bold: true
-                    color: colors.title
                 }
-                Text {
+                SecondaryText {
                     id: optionDescription
                     font.pixelSize: 13
-                    color: colors.secondary
                 }
             }
         }
     }
 
-    component HelpLine: Text {
-        font.pixelSize: 13
-        color: colors.secondary
-        wrapMode: Text.WordWrap
-        Layout.fillWidth: true
+    // CONNECT in blue, grey while disabled; DISCONNECT in red once connected.
+    component ConnectButton: Button {
+        id: connectControl
+
+        property bool connected
+
+        text: connected ? "DISCONNECT" : "CONNECT"
+        background: Rectangle {
+            radius: 6
+            border.width: 1
+            border.color: connectControl.connected ? "#EF4444"
+                        : connectControl.enabled ? "#2563EB" : "#4B5563"
+            color: connectControl.connected ? (appConfig.darkTheme ? "#7F1D1D" : "#FEE2E2")
+                                            : "transparent"
+        }
+        contentItem: Text {
+            text: connectControl.text
+            font.bold: true
+            color: connectControl.connected ? "#EF4444"
+                 : connectControl.enabled ? "#2563EB" : "#9CA3AF"
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
     }
 
     RowLayout {
@@ -213,21 +232,19 @@ Item {
                             anchors.fill: parent
                             spacing: 16
 
-                            Text {
+                            TitleText {
                                 text: "Player"
                                 font.pixelSize: 20
                                 font.bold: true
-                                color: colors.title
                             }
-                            Text {
+                            SecondaryText {
                                 text: "Receive the audio of another device"
                                 font.pixelSize: 14
-                                color: colors.secondary
                             }
                             Rectangle {
                                 Layout.fillWidth: true
                                 height: 1
-                                color: colors.outline
+                                color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
                             }
                             Feature {
                                 glyph: "🔊"
@@ -251,16 +268,14 @@ Item {
                             anchors.fill: parent
                             spacing: 12
 
-                            Text {
+                            TitleText {
                                 text: "Connect by address"
                                 font.pixelSize: 16
                                 font.bold: true
-                                color: colors.title
                             }
-                            Text {
+                            SecondaryText {
                                 text: "IP address or hostname"
                                 font.pixelSize: 13
-                                color: colors.secondary
                             }
                             RowLayout {
                                 Layout.fillWidth: true
@@ -272,8 +287,8 @@ Item {
                                     Layout.fillWidth: true
                                     Layout.preferredHeight: 40
                                     placeholderText: "192.168.x.x"
-                                    placeholderTextColor: colors.dark ? "#6B7280" : "#9CA3AF"
-                                    color: colors.title
+                                    placeholderTextColor: appConfig.darkTheme ? "#6B7280" : "#9CA3AF"
+                                    color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
                                     leftPadding: 12
                                     rightPadding: 12
                                     topPadding: 10
@@ -282,30 +297,16 @@ Item {
                                     font.pixelSize: 14
                                     background: Rectangle {
                                         radius: 6
-                                        color: colors.dark ? "#374151" : "#F3F4F6"
+                                        color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
                                         border.width: 1
                                         border.color: ipInput.activeFocus ? "#2563EB" : "transparent"
                                     }
                                 }
 
-                                Button {
-                                    id: connectButton
+                                ConnectButton {
                                     objectName: "connectButton"
                                     Layout.preferredHeight: 40
-                                    text: playerTab.addressConnected ? "DISCONNECT" : "CONNECT"
-                                    background: Rectangle {
-                                        radius: 6
-                                        border.width: 1
-                                        border.color: playerTab.addressConnected ? "#EF4444" : "#2563EB"
-                                        color: playerTab.addressConnected ? colors.disconnectFill : "transparent"
-                                    }
-                                    contentItem: Text {
-                                        text: connectButton.text
-                                        font.bold: true
-                                        color: playerTab.addressConnected ? "#EF4444" : "#2563EB"
-                                        horizontalAlignment: Text.AlignHCenter
-                                        verticalAlignment: Text.AlignVCenter
-                                    }
+                                    connected: playerTab.addressConnected
 
                                     onClicked: {
                                         if (playerTab.addressConnected) {
@@ -321,11 +322,10 @@ Item {
                         }
                     }
 
-                    Text {
+                    TitleText {
                         text: "Servers"
                         font.pixelSize: 20
                         font.bold: true
-                        color: colors.title
                         Layout.topMargin: 20
                         Layout.leftMargin: 40
                     }
@@ -341,14 +341,13 @@ Item {
                             radius: 12
                             color: "transparent"
                             border.width: 1
-                            border.color: colors.outline
+                            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
                         }
 
-                        Text {
+                        SecondaryText {
                             anchors.centerIn: parent
                             text: "No server found"
                             font.pixelSize: 16
-                            color: colors.secondary
                         }
                     }
 
@@ -365,66 +364,43 @@ Item {
                                 id: serverCard
 
                                 required property var modelData
-                                readonly property bool connected: playerTab.isConnectedTo(modelData.ip)
+                                readonly property bool connected: serverCore.isRunning
+                                                                  && serverCore.playerMode === 1
+                                                                  && serverCore.serverName === modelData.ip
 
-                                objectName: "serverCard"
                                 padding: 20
 
                                 RowLayout {
                                     anchors.fill: parent
                                     spacing: 20
 
-                                    Rectangle {
-                                        width: 48
-                                        height: 48
-                                        radius: 24
-                                        color: colors.disc
-
-                                        Text {
-                                            anchors.centerIn: parent
-                                            text: "📱"
-                                            font.pixelSize: 24
-                                        }
+                                    Disc {
+                                        glyph: "📱"
+                                        glyphSize: 24
                                     }
 
                                     ColumnLayout {
                                         Layout.fillWidth: true
                                         spacing: 4
 
-                                        Text {
+                                        TitleText {
                                             text: serverCard.modelData.name
                                             font.pixelSize: 16
                                             font.bold: true
-                                            color: colors.title
                                         }
-                                        Text {
+                                        SecondaryText {
                                             text: serverCard.modelData.ip
                                             font.pixelSize: 13
-                                            color: colors.secondary
                                         }
                                     }
 
-                                    Button {
-                                        id: entryButton
+                                    ConnectButton {
                                         objectName: "entryButton"
                                         Layout.preferredHeight: 36
+                                        connected: serverCard.connected
+                                        // Another run (server role or another connection) locks
+                                        // the entry; its own connection leaves it free to end.
                                         enabled: !serverCore.isRunning || serverCard.connected
-                                        text: serverCard.connected ? "DISCONNECT" : "CONNECT"
-                                        background: Rectangle {
-                                            radius: 6
-                                            border.width: 1
-                                            border.color: serverCard.connected ? "#EF4444"
-                                                        : entryButton.enabled ? "#2563EB" : "#4B5563"
-                                            color: serverCard.connected ? colors.disconnectFill : "transparent"
-                                        }
-                                        contentItem: Text {
-                                            text: entryButton.text
-                                            font.bold: true
-                                            color: serverCard.connected ? "#EF4444"
-                                                 : entryButton.enabled ? "#2563EB" : "#9CA3AF"
-                                            horizontalAlignment: Text.AlignHCenter
-                                            verticalAlignment: Text.AlignVCenter
-                                        }
 
                                         onClicked: {
                                             if (serverCard.connected)
@@ -448,9 +424,9 @@ Item {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 360
-            color: colors.inspector
+            color: appConfig.darkTheme ? "#111827" : "#F9FAFB"
             border.width: 1
-            border.color: colors.outline
+            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
 
             ScrollView {
                 id: inspectorScroll
@@ -470,23 +446,24 @@ Item {
                             anchors.fill: parent
                             spacing: 16
 
-                            Text {
+                            TitleText {
                                 text: "Mode"
                                 font.pixelSize: 16
                                 font.bold: true
-                                color: colors.title
                             }
                             ModeOption {
                                 objectName: "micOption"
-                                mode: 1
                                 title: "Mic"
                                 description: "Use your phone's mic"
+                                checked: playerTab.receiveMode === 1
+                                onChosen: playerTab.receiveMode = 1
                             }
                             ModeOption {
                                 objectName: "playbackOption"
-                                mode: 0
                                 title: "Playback"
                                 description: "Listen to another device"
+                                checked: playerTab.receiveMode === 0
+                                onChosen: playerTab.receiveMode = 0
                             }
                         }
                     }
@@ -506,11 +483,10 @@ Item {
                                     text: "❔"
                                     font.pixelSize: 16
                                 }
-                                Text {
+                                TitleText {
                                     text: "Virtual mic"
                                     font.pixelSize: 16
                                     font.bold: true
-                                    color: colors.title
                                 }
                             }
                             HelpLine {
@@ -532,21 +508,16 @@ Item {
 
                             Component.onCompleted: playerTab.alignOutputCombo()
 
-                            Text {
+                            TitleText {
                                 objectName: "outputTitle"
                                 text: playerTab.receiveMode === 1 ? "Virtual Audio Cable" : "Audio device"
                                 font.pixelSize: 16
                                 font.bold: true
-                                color: colors.title
                             }
-                            Text {
+                            HelpLine {
                                 text: playerTab.receiveMode === 1
                                       ? "Select the virtual playback device (e.g. CABLE Input)"
                                       : "Select where to play the received audio"
-                                font.pixelSize: 13
-                                color: colors.secondary
-                                wrapMode: Text.WordWrap
-                                Layout.fillWidth: true
                             }
                             ComboBox {
                                 id: outputDeviceCombo

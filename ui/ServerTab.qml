@@ -8,19 +8,12 @@ Item {
     // The player role counts as not streaming on this page.
     readonly property bool streaming: serverCore.isRunning && serverCore.playerMode === 0
 
-    QtObject {
-        id: colors
+    component TitleText: Text {
+        color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+    }
 
-        readonly property bool dark: appConfig.darkTheme
-        readonly property color heading: dark ? "#FFFFFF" : "#111827"
-        readonly property color title: dark ? "#F9FAFB" : "#111827"
-        readonly property color secondary: dark ? "#9CA3AF" : "#6B7280"
-        readonly property color card: dark ? "#1F2937" : "#FFFFFF"
-        readonly property color outline: dark ? "#374151" : "#E5E7EB"
-        readonly property color inspector: dark ? "#111827" : "#F9FAFB"
-        readonly property color inspectorOutline: dark ? "#374151" : "#F3F4F6"
-        readonly property color tile: dark ? "#374151" : "#F3F4F6"
-        readonly property color glyph: dark ? "#D1D5DB" : "#4B5563"
+    component SecondaryText: Text {
+        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
     }
 
     component InspectorCard: Pane {
@@ -30,9 +23,9 @@ Item {
         padding: 20
         background: Rectangle {
             radius: 12
-            color: colors.card
+            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
             border.width: 1
-            border.color: colors.inspectorOutline
+            border.color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
         }
     }
 
@@ -59,7 +52,7 @@ Item {
                         text: "Connections"
                         font.pixelSize: 24
                         font.bold: true
-                        color: colors.heading
+                        color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
                         Layout.topMargin: 40
                         Layout.leftMargin: 40
                         Layout.bottomMargin: 8
@@ -80,7 +73,7 @@ Item {
                                 radius: 12
                                 color: "transparent"
                                 border.width: 1
-                                border.color: colors.outline
+                                border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
                             }
 
                             ColumnLayout {
@@ -90,20 +83,18 @@ Item {
                                 Text {
                                     text: "🔌"
                                     font.pixelSize: 48
-                                    color: colors.dark ? "#4B5563" : "#D1D5DB"
+                                    color: appConfig.darkTheme ? "#4B5563" : "#D1D5DB"
                                     Layout.alignment: Qt.AlignHCenter
                                 }
-                                Text {
+                                TitleText {
                                     text: "No connected devices"
                                     font.pixelSize: 18
                                     font.bold: true
-                                    color: colors.title
                                     Layout.alignment: Qt.AlignHCenter
                                 }
-                                Text {
+                                SecondaryText {
                                     text: "Open Kestrune on your mobile device (on the same Wi-Fi network) and select this server to connect."
                                     font.pixelSize: 14
-                                    color: colors.secondary
                                     horizontalAlignment: Text.AlignHCenter
                                     wrapMode: Text.WordWrap
                                     Layout.maximumWidth: 400
@@ -125,9 +116,9 @@ Item {
                                 padding: 24
                                 background: Rectangle {
                                     radius: 12
-                                    color: colors.card
+                                    color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
                                     border.width: 1
-                                    border.color: colors.dark ? "#374151" : "#2563EB"
+                                    border.color: appConfig.darkTheme ? "#374151" : "#2563EB"
                                 }
 
                                 ColumnLayout {
@@ -142,7 +133,7 @@ Item {
                                             width: 48
                                             height: 48
                                             radius: 24
-                                            color: colors.dark ? "#374151" : "#EFF6FF"
+                                            color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
 
                                             Text {
                                                 anchors.centerIn: parent
@@ -155,16 +146,14 @@ Item {
                                             Layout.fillWidth: true
                                             spacing: 4
 
-                                            Text {
+                                            TitleText {
                                                 text: deviceCard.modelData.name
                                                 font.pixelSize: 16
                                                 font.bold: true
-                                                color: colors.title
                                             }
-                                            Text {
+                                            SecondaryText {
                                                 text: deviceCard.modelData.ip
                                                 font.pixelSize: 13
-                                                color: colors.secondary
                                             }
                                         }
 
@@ -192,7 +181,7 @@ Item {
                                         Text {
                                             text: "🔊"
                                             font.pixelSize: 16
-                                            color: colors.glyph
+                                            color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
                                         }
 
                                         Slider {
@@ -220,7 +209,7 @@ Item {
                                                 width: volSlider.availableWidth
                                                 height: implicitHeight
                                                 radius: 3
-                                                color: colors.outline
+                                                color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
 
                                                 Rectangle {
                                                     width: volSlider.visualPosition * parent.width
@@ -238,16 +227,15 @@ Item {
                                                 radius: 10
                                                 color: volSlider.pressed ? "#2563EB" : "#3B82F6"
                                                 border.width: 2
-                                                border.color: colors.card
+                                                border.color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
                                             }
                                         }
 
-                                        Text {
+                                        TitleText {
                                             objectName: "volumePercent"
                                             text: Math.round(volSlider.value) + "%"
                                             font.pixelSize: 13
                                             font.bold: true
-                                            color: colors.title
                                             Layout.preferredWidth: 40
                                             horizontalAlignment: Text.AlignRight
                                         }
@@ -267,9 +255,9 @@ Item {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 360
-            color: colors.inspector
+            color: appConfig.darkTheme ? "#111827" : "#F9FAFB"
             border.width: 1
-            border.color: colors.outline
+            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
 
             ScrollView {
                 id: inspectorScroll
@@ -294,29 +282,27 @@ Item {
                                 width: 44
                                 height: 44
                                 radius: 10
-                                color: colors.tile
+                                color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
 
                                 Text {
                                     anchors.centerIn: parent
                                     text: "🖧"
                                     font.pixelSize: 20
-                                    color: colors.glyph
+                                    color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
                                 }
                             }
 
                             ColumnLayout {
                                 spacing: 4
 
-                                Text {
+                                TitleText {
                                     text: serverCore.hostname
                                     font.pixelSize: 16
                                     font.bold: true
-                                    color: colors.title
                                 }
-                                Text {
+                                SecondaryText {
                                     text: serverCore.localIp
                                     font.pixelSize: 13
-                                    color: colors.secondary
                                 }
                             }
                         }
@@ -327,16 +313,14 @@ Item {
                             anchors.fill: parent
                             spacing: 12
 
-                            Text {
+                            TitleText {
                                 text: "Audio Device"
                                 font.pixelSize: 15
                                 font.bold: true
-                                color: colors.title
                             }
-                            Text {
+                            SecondaryText {
                                 text: "Select which audio device to stream"
                                 font.pixelSize: 13
-                                color: colors.secondary
                                 wrapMode: Text.WordWrap
                                 Layout.fillWidth: true
                             }
@@ -357,19 +341,17 @@ Item {
                             anchors.fill: parent
                             spacing: 12
 
-                            Text {
+                            TitleText {
                                 text: "Status"
                                 font.pixelSize: 15
                                 font.bold: true
-                                color: colors.title
                             }
                             RowLayout {
                                 Layout.fillWidth: true
 
-                                Text {
+                                SecondaryText {
                                     text: "Capture latency"
                                     font.pixelSize: 13
-                                    color: colors.secondary
                                     Layout.fillWidth: true
                                 }
                                 Text {
@@ -377,7 +359,7 @@ Item {
                                     text: serverTab.streaming ? serverCore.captureLatencyMs + " ms" : "Idle"
                                     font.pixelSize: 14
                                     font.bold: true
-                                    color: serverTab.streaming ? "#10B981" : colors.title
+                                    color: serverTab.streaming ? "#10B981" : appConfig.darkTheme ? "#F9FAFB" : "#111827"
                                 }
                             }
                         }

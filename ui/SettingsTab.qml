@@ -5,15 +5,10 @@ import QtQuick.Layouts
 Item {
     id: settingsTab
 
-    QtObject {
-        id: colors
-
-        readonly property bool dark: appConfig.darkTheme
-        readonly property color heading: dark ? "#FFFFFF" : "#111827"
-        readonly property color rowTitle: dark ? "#F3F4F6" : "#111827"
-        readonly property color secondary: dark ? "#9CA3AF" : "#6B7280"
-        readonly property color card: dark ? "#1F2937" : "#FFFFFF"
-        readonly property color outline: dark ? "#374151" : "#E5E7EB"
+    // Page title and the headings of the Help and About cards.
+    component StrongText: Text {
+        font.bold: true
+        color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
     }
 
     component Card: Pane {
@@ -21,9 +16,9 @@ Item {
         padding: 24
         background: Rectangle {
             radius: 12
-            color: colors.card
+            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
             border.width: 1
-            border.color: colors.outline
+            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
         }
     }
 
@@ -37,18 +32,18 @@ Item {
     component RowTitle: Text {
         font.pixelSize: 15
         font.bold: true
-        color: colors.rowTitle
+        color: appConfig.darkTheme ? "#F3F4F6" : "#111827"
     }
 
     component RowDescription: Text {
         font.pixelSize: 13
-        color: colors.secondary
+        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
     }
 
     component Divider: Rectangle {
         Layout.fillWidth: true
         height: 1
-        color: colors.outline
+        color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
     }
 
     // A row whose title has a description below it and a control at its right.
@@ -93,12 +88,10 @@ Item {
             x: (settingsScroll.availableWidth - width) / 2
             spacing: 32
 
-            Text {
+            StrongText {
                 Layout.topMargin: 20
                 text: "Settings"
                 font.pixelSize: 28
-                font.bold: true
-                color: colors.heading
             }
 
             Card {
@@ -199,10 +192,10 @@ Item {
                     anchors.fill: parent
                     spacing: 16
 
-                    CardHeading {
+                    StrongText {
                         text: "Help"
                         font.pixelSize: 20
-                        color: colors.heading
+                        Layout.bottomMargin: 8
                     }
                     DescribedRow {
                         title: "Logs"
@@ -217,7 +210,7 @@ Item {
                             background: Rectangle {
                                 color: "transparent"
                                 border.width: 1
-                                border.color: colors.outline
+                                border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
                                 radius: 4
                             }
                             contentItem: Text {
@@ -238,10 +231,10 @@ Item {
                     anchors.fill: parent
                     spacing: 16
 
-                    CardHeading {
+                    StrongText {
                         text: "About"
                         font.pixelSize: 20
-                        color: colors.heading
+                        Layout.bottomMargin: 8
                     }
                     RowLayout {
                         Layout.fillWidth: true
@@ -253,7 +246,7 @@ Item {
                         Text {
                             text: "0.27.5"
                             font.pixelSize: 15
-                            color: colors.secondary
+                            color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
                         }
                     }
                     Loader {

@@ -34,18 +34,6 @@ Window {
         }
     }
 
-    QtObject {
-        id: colors
-
-        readonly property bool dark: appConfig.darkTheme
-        readonly property color sidebar: dark ? "#16161A" : "#FFFFFF"
-        readonly property color sidebarBorder: dark ? "#2A2A35" : "#E5E7EB"
-        readonly property color strongText: dark ? "#FFFFFF" : "#111827"
-        readonly property color selectedEntry: dark ? "#23232E" : "#F3F4F6"
-        readonly property color hoveredEntry: dark ? "#1D1D24" : "#FAFAFA"
-        readonly property color idleLabel: dark ? "#9CA3AF" : "#6B7280"
-    }
-
     RowLayout {
         anchors.fill: parent
         spacing: 0
@@ -53,13 +41,13 @@ Window {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 220
-            color: colors.sidebar
+            color: appConfig.darkTheme ? "#16161A" : "#FFFFFF"
 
             Rectangle {
                 width: 1
                 height: parent.height
                 anchors.right: parent.right
-                color: colors.sidebarBorder
+                color: appConfig.darkTheme ? "#2A2A35" : "#E5E7EB"
             }
 
             ColumnLayout {
@@ -88,7 +76,7 @@ Window {
                             text: "Kestrune"
                             font.pixelSize: 22
                             font.bold: true
-                            color: colors.strongText
+                            color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
                         }
                     }
                 }
@@ -107,17 +95,18 @@ Window {
 
                         required property int index
                         required property string modelData
-                        readonly property bool selected: index === navList.currentIndex
+                        readonly property bool selected: index === ListView.view.currentIndex
 
-                        width: navList.width - 24
+                        width: ListView.view.width - 24
                         height: 54
-                        x: (navList.width - width) / 2
+                        x: (ListView.view.width - width) / 2
                         text: modelData
 
                         background: Rectangle {
                             radius: 8
-                            color: entry.selected ? colors.selectedEntry
-                                                  : entry.hovered ? colors.hoveredEntry : "transparent"
+                            color: entry.selected ? (appConfig.darkTheme ? "#23232E" : "#F3F4F6")
+                                 : entry.hovered ? (appConfig.darkTheme ? "#1D1D24" : "#FAFAFA")
+                                 : "transparent"
 
                             Rectangle {
                                 width: 4
@@ -137,19 +126,22 @@ Window {
                             Text {
                                 text: entry.index === 0 ? "🖧" : entry.index === 1 ? "⏵" : "⚙"
                                 font.pixelSize: 20
-                                color: entry.selected ? colors.strongText : "#9CA3AF"
+                                // Grey in both themes, unlike the label.
+                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
+                                                      : "#9CA3AF"
                             }
 
                             Text {
                                 text: entry.modelData
                                 font.pixelSize: 15
                                 font.weight: entry.selected ? Font.DemiBold : Font.Normal
-                                color: entry.selected ? colors.strongText : colors.idleLabel
+                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
+                                                      : (appConfig.darkTheme ? "#9CA3AF" : "#6B7280")
                                 Layout.fillWidth: true
                             }
                         }
 
-                        onClicked: navList.currentIndex = index
+                        onClicked: ListView.view.currentIndex = index
                     }
                 }
             }
