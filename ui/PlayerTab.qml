@@ -98,8 +98,8 @@ Item {
         property alias glyph: glyphText.text
         property alias glyphSize: glyphText.font.pixelSize
 
-        width: 48
-        height: 48
+        implicitWidth: 48
+        implicitHeight: 48
         radius: 24
         color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
 
@@ -153,7 +153,6 @@ Item {
 
         RowLayout {
             id: optionRow
-            anchors.fill: parent
             spacing: 12
 
             RadioButton {
@@ -379,6 +378,8 @@ Item {
                                         glyphSize: 24
                                     }
 
+                                    // A layout grows no wider than its children allow: the texts fill, so the
+                                    // column takes the row's spare width.
                                     ColumnLayout {
                                         Layout.fillWidth: true
                                         spacing: 4
@@ -387,10 +388,12 @@ Item {
                                             text: serverCard.modelData.name
                                             font.pixelSize: 16
                                             font.bold: true
+                                            Layout.fillWidth: true
                                         }
                                         SecondaryText {
                                             text: serverCard.modelData.ip
                                             font.pixelSize: 13
+                                            Layout.fillWidth: true
                                         }
                                     }
 

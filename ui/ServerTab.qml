@@ -142,6 +142,8 @@ Item {
                                             }
                                         }
 
+                                        // A layout grows no wider than its children allow: the texts fill, so the
+                                        // column takes the row's spare width.
                                         ColumnLayout {
                                             Layout.fillWidth: true
                                             spacing: 4
@@ -150,10 +152,12 @@ Item {
                                                 text: deviceCard.modelData.name
                                                 font.pixelSize: 16
                                                 font.bold: true
+                                                Layout.fillWidth: true
                                             }
                                             SecondaryText {
                                                 text: deviceCard.modelData.ip
                                                 font.pixelSize: 13
+                                                Layout.fillWidth: true
                                             }
                                         }
 
@@ -275,7 +279,6 @@ Item {
                         Layout.topMargin: 24
 
                         RowLayout {
-                            anchors.fill: parent
                             spacing: 16
 
                             Rectangle {

@@ -40,9 +40,11 @@ Item {
         color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
     }
 
+    // An implicit height, so that a Loader sized by its layout before loading keeps it.
     component Divider: Rectangle {
+        objectName: "divider"
         Layout.fillWidth: true
-        height: 1
+        implicitHeight: 1
         color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
     }
 

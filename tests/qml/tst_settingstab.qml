@@ -97,6 +97,16 @@ Item {
             compare(column.x, (data.page - data.width) / 2)
         }
 
+        function test_everyDividerIsDrawn() {
+            const dividers = Helpers.findAll(createPage(), "divider")
+            compare(dividers.length, 4)
+            for (const divider of dividers) {
+                compare(divider.height, 1)
+                // As wide as the card's content: the column less the card's padding.
+                compare(divider.width, 800 - 2 * 24)
+            }
+        }
+
         function test_themeRecoloursThePage() {
             const page = createPage()
             const title = Helpers.findTexts(page, "Settings")[0]
