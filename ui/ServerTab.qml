@@ -278,6 +278,7 @@ Item {
                     InspectorCard {
                         Layout.topMargin: 24
 
+                        // At its own width: neither the tile nor the texts take spare room.
                         RowLayout {
                             spacing: 16
 

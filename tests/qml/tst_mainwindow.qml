@@ -75,11 +75,6 @@ TestCase {
         compare(serverCore.selectedOutputDevice, "cable")
     }
 
-    function test_navigationListIsNotDraggable() {
-        const list = only(createWindow().contentItem, "navList")
-        verify(!list.interactive)
-    }
-
     function test_navigationColours_data() {
         return [
             { tag: "dark", dark: true, selected: "#ffffff", glyph: "#9ca3af", label: "#9ca3af" },
@@ -124,10 +119,5 @@ TestCase {
             window.restore()
             verify(window.visible)
         }
-    }
-
-    function test_trayAvailabilityFollowsThePlatform() {
-        // Without a tray on the test platform, the window must not believe it has one.
-        compare(createWindow().trayAvailable, false)
     }
 }
