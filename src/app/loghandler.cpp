@@ -2,20 +2,21 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QMutex>
 #include <QTextStream>
+
+#include <mutex>
 
 namespace {
 
 // logMutex guards the log file: it keeps the records of two threads from interleaving.
-QMutex logMutex;
+std::mutex logMutex;
 
 } // namespace
 
 void handleQtMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     const QString stamp = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ");
-    QMutexLocker lock(&logMutex);
+    std::lock_guard<std::mutex> lock(logMutex);
     // Opened and closed per message so every record is on disk when the call returns.
     QFile file("debug.log");
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))

@@ -19,6 +19,7 @@ private slots:
     void firstRunHasDefaults();
     void settersWriteOnlyChanges();
     void valuesSurviveARestart();
+    void corruptStoreIsReadAsDefaultsAndKept();
     void autostartEntryFollowsTheSwitch();
     void hiddenOrForeignAutostartEntries();
     void execQuotingKeepsThePathOneArgument_data();
@@ -103,6 +104,35 @@ void TestAppConfig::valuesSurviveARestart()
     QCOMPARE(again.enableEventSync(), false);
     QCOMPARE(again.continuousCapture(), false);
     QCOMPARE(again.errorReporting(), false);
+}
+
+void TestAppConfig::corruptStoreIsReadAsDefaultsAndKept()
+{
+    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
+    QByteArray garbage("\xff\xfe[General\n=\x00\x01" "darkTheme\n[[[\nminimizeToTray=\"\n", 40);
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 7919) & 0xff);
+    {
+        QFile file(settingsFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(garbage);
+    }
+    {
+        AppConfig config;
+        QCOMPARE(config.darkTheme(), true);
+        QCOMPARE(config.minimizeToTray(), false);
+    }
+    // Reading never rewrites what the user may still want to repair by hand.
+    QFile file(settingsFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), garbage);
+    file.close();
+
+    {
+        AppConfig config;
+        config.setDarkTheme(false);
+    }
+    QCOMPARE(AppConfig().darkTheme(), false);
 }
 
 void TestAppConfig::autostartEntryFollowsTheSwitch()
