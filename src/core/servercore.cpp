@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariantMap>
@@ -47,12 +48,14 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
     discoverySocket = new UdpSocket(this);
     audioInSocket = new UdpSocket(this);
     broadcastSocket = new QUdpSocket(this);
+    // Broadcasts stay on the local network: no proxy lookup (a libproxy thread on Linux).
+    broadcastSocket->setProxy(QNetworkProxy::NoProxy);
     broadcastTimer = new QTimer(this);
 
-    encoder->initEncoder(sampleRate, channels, 128000);
+    encoder->initEncoder(sampleRate, channels, initialBitrate);
     decoder->initDecoder(sampleRate, channels);
     decodeBuffer.assign(std::size_t(maxDecodeFrameSize) * channels, 0);
-    // Sized once here so that the capture thread never allocates.
+    // Sized once here, so that the capture thread allocates nothing of its own per frame.
     packet.resize(OpusCodec::maxPacketSize);
     datagram.reserve(AudioDatagram::headerSize + OpusCodec::maxPacketSize);
 
@@ -80,19 +83,20 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
 
 ServerCore::~ServerCore()
 {
-    stopSequence();
+    stopSequence(mode);
 }
 
-// Ends whatever runs, judged by the mode. Devices, targets and discovery carry on.
-void ServerCore::stopSequence()
+// Ends whatever runs in the given mode (the current one, except while the mode is being
+// changed). Devices, targets and discovery carry on.
+void ServerCore::stopSequence(int runningMode)
 {
     if (!running)
         return;
-    if (mode != 0)
+    if (runningMode != 0)
         player->stop();
     else
         capture->stop();
-    if (mode == 1) {
+    if (runningMode == 1) {
         connectedServer.clear();
         connectedAddress.clear();
         emit serverNameChanged();
@@ -108,7 +112,7 @@ void ServerCore::setSelectedDevice(const QString &id)
     selectedDeviceId = id;
     emit selectedDeviceChanged();
     if (running && mode == 0) {
-        stopSequence();
+        stopSequence(mode);
         startServer();
     }
 }
@@ -134,17 +138,7 @@ void ServerCore::setPlayerMode(int newMode)
     emit playerModeChanged();
     if (!running)
         return;
-    if (previous != 0)
-        player->stop();
-    else
-        capture->stop();
-    if (previous == 1) {
-        connectedServer.clear();
-        connectedAddress.clear();
-        emit serverNameChanged();
-    }
-    running = false;
-    emit runningChanged();
+    stopSequence(previous);
     startServer();
 }
 
@@ -177,7 +171,7 @@ void ServerCore::startServer()
     if (running && mode == 0)
         return;
     if (running) {
-        stopSequence();
+        stopSequence(mode);
         // A receiver of those signals started something again.
         if (running)
             return;
@@ -202,19 +196,13 @@ void ServerCore::startServer()
 
 void ServerCore::stopServer()
 {
-    stopSequence();
+    stopSequence(mode);
 }
 
 void ServerCore::connectToAddress(const QString &ip)
 {
-    if (running && mode != 1) {
-        if (mode == 0)
-            capture->stop();
-        else
-            player->stop();
-        running = false;
-        emit runningChanged();
-    }
+    if (mode != 1)
+        stopSequence(mode);
     mode = 1;
     emit playerModeChanged();
 
@@ -314,7 +302,7 @@ void ServerCore::expireDevices()
 void ServerCore::endConnectionTo(const QString &address)
 {
     if (running && mode == 1 && connectedServer == address)
-        stopSequence();
+        stopSequence(mode);
 }
 
 // Capture thread.

@@ -93,8 +93,9 @@ private:
     static constexpr int channels = 2;
     static constexpr int frameSize = 480;           // samples per channel in 10 ms
     static constexpr int maxDecodeFrameSize = 5760; // samples per channel in 120 ms
+    static constexpr int initialBitrate = 128000;   // bit/s until a quality command
 
-    void stopSequence();
+    void stopSequence(int runningMode);
     void handleControlDatagram(const QByteArray &payload, const QHostAddress &sender);
     void handleAudioDatagram(const QByteArray &payload, const QHostAddress &sender);
     void broadcastPresence();
@@ -106,6 +107,8 @@ private:
     void sendAudioFrame(const std::int16_t *frame);
 
     std::unique_ptr<WasapiCapture> capture;
+    // Decoded audio reaches its render thread through pushSamples, under the engine's own
+    // pending-samples lock.
     std::unique_ptr<WasapiPlayer> player;
     // Shared by the capture thread (encode) and the GUI thread (a quality command
     // re-creates it); serialised by the codec's own encoder lock.

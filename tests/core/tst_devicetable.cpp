@@ -8,12 +8,10 @@ class TestDeviceTable : public QObject
     Q_OBJECT
 
 private slots:
-    void registrationAppendsOnceAndKeepsTheFirstName();
     void unregisterAndComeBackAtTheEnd();
     void expiryAfterMoreThanTheSilence();
     void expiryReportsEveryRemovedDeviceAtOnce();
     void refreshKeepsADeviceAlive();
-    void volumeIsStoredAsGiven();
     void tableIsBounded();
 };
 
@@ -23,25 +21,6 @@ static QStringList addresses(const DeviceTable &table)
     for (const QVariant &record : table.toVariantList())
         list.append(record.toMap().value("ip").toString());
     return list;
-}
-
-void TestDeviceTable::registrationAppendsOnceAndKeepsTheFirstName()
-{
-    DeviceTable table;
-    QCOMPARE(table.registerDevice("192.168.1.20", "Phone", 0), DeviceTable::Registration::Added);
-    QCOMPARE(table.registerDevice("192.168.1.20", "Renamed", 10),
-             DeviceTable::Registration::Refreshed);
-    QCOMPARE(table.registerDevice("192.168.1.21", "", 20), DeviceTable::Registration::Added);
-
-    const QVariantList list = table.toVariantList();
-    QCOMPARE(list.size(), 2);
-    const QVariantMap first = list.at(0).toMap();
-    QCOMPARE(first, (QVariantMap{{"name", "Phone"},
-                                 {"ip", "192.168.1.20"},
-                                 {"volume", 100},
-                                 {"latency", 0}}));
-    QCOMPARE(first.value("volume").typeId(), QMetaType::Int);
-    QCOMPARE(list.at(1).toMap().value("name").toString(), QString());
 }
 
 void TestDeviceTable::unregisterAndComeBackAtTheEnd()
@@ -106,15 +85,6 @@ void TestDeviceTable::refreshKeepsADeviceAlive()
     // Silent from 40000 on: still there at 46000 (exactly 6 s), gone at the 48000 sweep.
     QVERIFY(table.expire(46000).isEmpty());
     QCOMPARE(table.expire(48000), QStringList{"10.0.0.1"});
-}
-
-void TestDeviceTable::volumeIsStoredAsGiven()
-{
-    DeviceTable table;
-    table.registerDevice("10.0.0.1", "a", 0);
-    QVERIFY(table.setVolume("10.0.0.1", 150));
-    QVERIFY(!table.setVolume("10.0.0.2", 10));
-    QCOMPARE(table.toVariantList().at(0).toMap().value("volume").toInt(), 150);
 }
 
 void TestDeviceTable::tableIsBounded()

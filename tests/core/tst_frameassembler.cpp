@@ -39,7 +39,6 @@ class TestFrameAssembler : public QObject
 private slots:
     void conversion_data();
     void conversion();
-    void framesAndLeftover();
     void samplesStayInOrderAcrossPackets();
     void clearDropsTheLeftover();
     void noAllocationAfterConstruction();
@@ -69,28 +68,6 @@ void TestFrameAssembler::conversion()
     QFETCH(float, input);
     QFETCH(int, sample);
     QCOMPARE(int(FrameAssembler::toPcm16(input)), sample);
-}
-
-void TestFrameAssembler::framesAndLeftover()
-{
-    FrameAssembler assembler(960);
-    int frames = 0;
-    const auto count = [&frames](const std::int16_t *) { ++frames; };
-
-    const std::vector<float> small(882, 0.25f); // 441 stereo frames
-    assembler.push(small.data(), small.size(), count);
-    QCOMPARE(frames, 0);
-    QCOMPARE(assembler.pending(), std::size_t(882));
-    assembler.push(small.data(), small.size(), count);
-    QCOMPARE(frames, 1);
-    QCOMPARE(assembler.pending(), std::size_t(882 * 2 - 960));
-
-    FrameAssembler fresh(960);
-    frames = 0;
-    const std::vector<float> large(2000, 0.25f); // 1000 stereo frames
-    fresh.push(large.data(), large.size(), count);
-    QCOMPARE(frames, 2);
-    QCOMPARE(fresh.pending(), std::size_t(80));
 }
 
 void TestFrameAssembler::samplesStayInOrderAcrossPackets()
