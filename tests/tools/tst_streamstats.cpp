@@ -37,6 +37,7 @@ void TestStreamStats::steadyStreamHasNoLossAndNoJitter()
     QCOMPARE(totals.restarts, 0);
     QCOMPARE(totals.rate(), 100.0);
     QCOMPARE(totals.jitterMs, 0.0);
+    QCOMPARE(totals.longestPauseMs, 10.0);
 }
 
 void TestStreamStats::gapsCountAsLostUntilTheLateDatagramArrives()
@@ -87,6 +88,7 @@ void TestStreamStats::senderRestartStartsANewRun()
     QCOMPARE(totals.restarts, 1);
     QCOMPARE(totals.lost, 2);
     QCOMPARE(totals.datagrams, 71);
+    QCOMPARE(totals.longestPauseMs, 480.0);
 }
 
 void TestStreamStats::unevenArrivalShowsAsJitter()

@@ -14,6 +14,9 @@ double StreamStats::Totals::rate() const
 void StreamStats::datagramArrived(std::uint32_t sequence, std::int64_t timestamp, double arrivalMs,
                                   int payloadBytes)
 {
+    if (totals_.datagrams > 0)
+        totals_.longestPauseMs =
+            std::max(totals_.longestPauseMs, arrivalMs - totals_.lastArrivalMs);
     ++totals_.datagrams;
     totals_.payloadBytes += payloadBytes;
     totals_.lastArrivalMs = arrivalMs;

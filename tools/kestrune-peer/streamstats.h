@@ -35,6 +35,7 @@ public:
         double firstArrivalMs = 0;
         double lastArrivalMs = 0;
         double jitterMs = 0;
+        double longestPauseMs = 0; // the longest time between two arrivals
 
         // Datagrams per second between the first and the last arrival; 0 below two.
         double rate() const;
