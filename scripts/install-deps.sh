@@ -9,8 +9,9 @@ packages=(
     qml6-module-qtquick-layouts qml6-module-qt-labs-platform qml6-module-qttest
     libopus-dev libpulse-dev
     pulseaudio pulseaudio-utils sox
-    xvfb xauth x11-apps imagemagick fonts-noto-color-emoji
+    xvfb xauth x11-apps imagemagick fonts-noto-color-emoji fonts-symbola
     iproute2 util-linux
+    g++-mingw-w64-x86-64 wine wine64
 )
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)

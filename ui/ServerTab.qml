@@ -1,5 +1,413 @@
 import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
 
 Item {
     id: serverTab
+
+    // The player role counts as not streaming on this page.
+    readonly property bool streaming: serverCore.isRunning && serverCore.playerMode === 0
+
+    component TitleText: Text {
+        color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+    }
+
+    component SecondaryText: Text {
+        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+    }
+
+    component InspectorCard: Pane {
+        Layout.fillWidth: true
+        Layout.leftMargin: 24
+        Layout.rightMargin: 24
+        padding: 20
+        background: Rectangle {
+            radius: 12
+            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+            border.width: 1
+            border.color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+        }
+    }
+
+    RowLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            ScrollView {
+                id: connectionsScroll
+                anchors.fill: parent
+                contentWidth: availableWidth
+                clip: true
+
+                ColumnLayout {
+                    width: connectionsScroll.availableWidth
+                    height: Math.max(implicitHeight, connectionsScroll.availableHeight)
+                    spacing: 24
+
+                    Text {
+                        text: "Connections"
+                        font.pixelSize: 24
+                        font.bold: true
+                        color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
+                        Layout.topMargin: 40
+                        Layout.leftMargin: 40
+                        Layout.bottomMargin: 8
+                    }
+
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 40
+                        Layout.rightMargin: 40
+                        spacing: 16
+
+                        Pane {
+                            objectName: "emptyState"
+                            Layout.fillWidth: true
+                            padding: 32
+                            visible: serverCore.connectedDevices.length === 0
+                            background: Rectangle {
+                                radius: 12
+                                color: "transparent"
+                                border.width: 1
+                                border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                            }
+
+                            ColumnLayout {
+                                anchors.fill: parent
+                                spacing: 16
+
+                                Text {
+                                    text: "🔌"
+                                    font.pixelSize: 48
+                                    color: appConfig.darkTheme ? "#4B5563" : "#D1D5DB"
+                                    Layout.alignment: Qt.AlignHCenter
+                                }
+                                TitleText {
+                                    text: "No connected devices"
+                                    font.pixelSize: 18
+                                    font.bold: true
+                                    Layout.alignment: Qt.AlignHCenter
+                                }
+                                SecondaryText {
+                                    text: "Open Kestrune on your mobile device (on the same Wi-Fi network) and select this server to connect."
+                                    font.pixelSize: 14
+                                    horizontalAlignment: Text.AlignHCenter
+                                    wrapMode: Text.WordWrap
+                                    Layout.maximumWidth: 400
+                                    Layout.alignment: Qt.AlignHCenter
+                                }
+                            }
+                        }
+
+                        Repeater {
+                            model: serverCore.connectedDevices
+
+                            delegate: Pane {
+                                id: deviceCard
+
+                                required property var modelData
+
+                                objectName: "deviceCard"
+                                Layout.fillWidth: true
+                                padding: 24
+                                background: Rectangle {
+                                    radius: 12
+                                    color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+                                    border.width: 1
+                                    border.color: appConfig.darkTheme ? "#374151" : "#2563EB"
+                                }
+
+                                ColumnLayout {
+                                    anchors.fill: parent
+                                    spacing: 16
+
+                                    RowLayout {
+                                        Layout.fillWidth: true
+                                        spacing: 20
+
+                                        Rectangle {
+                                            width: 48
+                                            height: 48
+                                            radius: 24
+                                            color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
+
+                                            Text {
+                                                anchors.centerIn: parent
+                                                text: "📱"
+                                                font.pixelSize: 24
+                                            }
+                                        }
+
+                                        // A layout grows no wider than its children allow: the texts fill, so the
+                                        // column takes the row's spare width.
+                                        ColumnLayout {
+                                            Layout.fillWidth: true
+                                            spacing: 4
+
+                                            TitleText {
+                                                text: deviceCard.modelData.name
+                                                font.pixelSize: 16
+                                                font.bold: true
+                                                Layout.fillWidth: true
+                                            }
+                                            SecondaryText {
+                                                text: deviceCard.modelData.ip
+                                                font.pixelSize: 13
+                                                Layout.fillWidth: true
+                                            }
+                                        }
+
+                                        Rectangle {
+                                            width: 8
+                                            height: 8
+                                            radius: 4
+                                            color: "#10B981"
+                                        }
+
+                                        Text {
+                                            text: "Connected"
+                                            font.pixelSize: 13
+                                            font.bold: true
+                                            color: "#10B981"
+                                        }
+                                    }
+
+                                    RowLayout {
+                                        Layout.fillWidth: true
+                                        Layout.leftMargin: 8
+                                        Layout.rightMargin: 8
+                                        spacing: 16
+
+                                        Text {
+                                            text: "🔊"
+                                            font.pixelSize: 16
+                                            color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
+                                        }
+
+                                        Slider {
+                                            id: volSlider
+                                            objectName: "volSlider"
+                                            Layout.fillWidth: true
+                                            from: 0
+                                            to: 100
+                                            value: deviceCard.modelData.volume !== undefined
+                                                   ? deviceCard.modelData.volume : 100
+
+                                            // Only the user's hand is sent on; a new record list
+                                            // moving the slider is not.
+                                            onValueChanged: {
+                                                if (pressed)
+                                                    serverCore.setDeviceVolume(deviceCard.modelData.ip,
+                                                                               Math.floor(value))
+                                            }
+
+                                            background: Rectangle {
+                                                x: volSlider.leftPadding
+                                                y: volSlider.topPadding + volSlider.availableHeight / 2 - height / 2
+                                                implicitWidth: 200
+                                                implicitHeight: 6
+                                                width: volSlider.availableWidth
+                                                height: implicitHeight
+                                                radius: 3
+                                                color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+
+                                                Rectangle {
+                                                    width: volSlider.visualPosition * parent.width
+                                                    height: parent.height
+                                                    radius: 3
+                                                    color: "#3B82F6"
+                                                }
+                                            }
+
+                                            handle: Rectangle {
+                                                x: volSlider.leftPadding + volSlider.visualPosition * (volSlider.availableWidth - width)
+                                                y: volSlider.topPadding + volSlider.availableHeight / 2 - height / 2
+                                                implicitWidth: 20
+                                                implicitHeight: 20
+                                                radius: 10
+                                                color: volSlider.pressed ? "#2563EB" : "#3B82F6"
+                                                border.width: 2
+                                                border.color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+                                            }
+                                        }
+
+                                        TitleText {
+                                            objectName: "volumePercent"
+                                            text: Math.round(volSlider.value) + "%"
+                                            font.pixelSize: 13
+                                            font.bold: true
+                                            Layout.preferredWidth: 40
+                                            horizontalAlignment: Text.AlignRight
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+
+                    Item {
+                        Layout.fillHeight: true
+                    }
+                }
+            }
+        }
+
+        Rectangle {
+            Layout.fillHeight: true
+            Layout.preferredWidth: 360
+            color: appConfig.darkTheme ? "#111827" : "#F9FAFB"
+            border.width: 1
+            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+
+            ScrollView {
+                id: inspectorScroll
+                anchors.fill: parent
+                contentWidth: availableWidth
+                clip: true
+
+                // At least as tall as the view, so that the spacer puts the button at the bottom.
+                ColumnLayout {
+                    width: inspectorScroll.availableWidth
+                    height: Math.max(implicitHeight, inspectorScroll.availableHeight)
+                    spacing: 24
+
+                    InspectorCard {
+                        Layout.topMargin: 24
+
+                        // At its own width: neither the tile nor the texts take spare room.
+                        RowLayout {
+                            spacing: 16
+
+                            Rectangle {
+                                width: 44
+                                height: 44
+                                radius: 10
+                                color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+
+                                Text {
+                                    anchors.centerIn: parent
+                                    text: "🖧"
+                                    font.pixelSize: 20
+                                    color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
+                                }
+                            }
+
+                            ColumnLayout {
+                                spacing: 4
+
+                                TitleText {
+                                    text: serverCore.hostname
+                                    font.pixelSize: 16
+                                    font.bold: true
+                                }
+                                SecondaryText {
+                                    text: serverCore.localIp
+                                    font.pixelSize: 13
+                                }
+                            }
+                        }
+                    }
+
+                    InspectorCard {
+                        ColumnLayout {
+                            anchors.fill: parent
+                            spacing: 12
+
+                            TitleText {
+                                text: "Audio Device"
+                                font.pixelSize: 15
+                                font.bold: true
+                            }
+                            SecondaryText {
+                                text: "Select which audio device to stream"
+                                font.pixelSize: 13
+                                wrapMode: Text.WordWrap
+                                Layout.fillWidth: true
+                            }
+                            ComboBox {
+                                objectName: "audioDeviceCombo"
+                                Layout.fillWidth: true
+                                Layout.topMargin: 4
+                                model: serverCore.audioDevices
+                                textRole: "name"
+                                valueRole: "id"
+                                onActivated: serverCore.selectedDevice = currentValue
+                            }
+                        }
+                    }
+
+                    InspectorCard {
+                        ColumnLayout {
+                            anchors.fill: parent
+                            spacing: 12
+
+                            TitleText {
+                                text: "Status"
+                                font.pixelSize: 15
+                                font.bold: true
+                            }
+                            RowLayout {
+                                Layout.fillWidth: true
+
+                                SecondaryText {
+                                    text: "Capture latency"
+                                    font.pixelSize: 13
+                                    Layout.fillWidth: true
+                                }
+                                Text {
+                                    objectName: "latencyValue"
+                                    text: serverTab.streaming ? serverCore.captureLatencyMs + " ms" : "Idle"
+                                    font.pixelSize: 14
+                                    font.bold: true
+                                    color: serverTab.streaming ? "#10B981" : appConfig.darkTheme ? "#F9FAFB" : "#111827"
+                                }
+                            }
+                        }
+                    }
+
+                    Item {
+                        Layout.fillHeight: true
+                    }
+
+                    Button {
+                        id: streamButton
+                        objectName: "streamButton"
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 24
+                        Layout.rightMargin: 24
+                        Layout.bottomMargin: 24
+                        Layout.preferredHeight: 52
+                        text: serverTab.streaming ? "Stop Streaming" : "Start Streaming"
+
+                        background: Rectangle {
+                            radius: 12
+                            color: serverTab.streaming ? "#EF4444" : "#2563EB"
+                        }
+                        contentItem: Text {
+                            text: streamButton.text
+                            color: "#FFFFFF"
+                            font.pixelSize: 16
+                            font.bold: true
+                            horizontalAlignment: Text.AlignHCenter
+                            verticalAlignment: Text.AlignVCenter
+                        }
+
+                        onClicked: {
+                            if (serverTab.streaming) {
+                                serverCore.stopServer()
+                            } else {
+                                // startServer ends a running player role by itself.
+                                serverCore.playerMode = 0
+                                serverCore.startServer()
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
 }

@@ -1,11 +1,187 @@
 import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Material
+import QtQuick.Layouts
 import QtQuick.Window
+import Qt.labs.platform 1.1 as Platform
 
 Window {
     id: mainWindow
+
+    // Hiding on close needs a way back; where the desktop has no tray, closing quits instead.
+    // A property so that tests can stand in for a desktop with a tray.
+    property bool trayAvailable: trayIcon.available
+
     width: 1200
     height: 800
     visible: true
     title: "Kestrune Desktop"
     color: appConfig.darkTheme ? "#0F0F13" : "#F8F9FA"
+
+    Material.theme: appConfig.darkTheme ? Material.Dark : Material.Light
+    Material.accent: "#2563EB"
+
+    function restore() {
+        mainWindow.show()
+        mainWindow.raise()
+        mainWindow.requestActivate()
+    }
+
+    onClosing: function (closeEvent) {
+        if (appConfig.minimizeToTray && mainWindow.trayAvailable) {
+            closeEvent.accepted = false
+            mainWindow.hide()
+        }
+    }
+
+    RowLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Rectangle {
+            Layout.fillHeight: true
+            Layout.preferredWidth: 220
+            color: appConfig.darkTheme ? "#16161A" : "#FFFFFF"
+
+            Rectangle {
+                width: 1
+                height: parent.height
+                anchors.right: parent.right
+                color: appConfig.darkTheme ? "#2A2A35" : "#E5E7EB"
+            }
+
+            ColumnLayout {
+                anchors.fill: parent
+                spacing: 0
+
+                Item {
+                    Layout.fillWidth: true
+                    height: 100
+
+                    RowLayout {
+                        anchors.centerIn: parent
+                        spacing: 12
+
+                        Rectangle {
+                            width: 32
+                            height: 32
+                            radius: 16
+                            gradient: Gradient {
+                                GradientStop { position: 0.0; color: "#60A5FA" }
+                                GradientStop { position: 1.0; color: "#2563EB" }
+                            }
+                        }
+
+                        Text {
+                            text: "Kestrune"
+                            font.pixelSize: 22
+                            font.bold: true
+                            color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
+                        }
+                    }
+                }
+
+                ListView {
+                    id: navList
+                    objectName: "navList"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    model: ["Server", "Player", "Settings"]
+                    currentIndex: 0
+                    interactive: false
+
+                    delegate: ItemDelegate {
+                        id: entry
+
+                        required property int index
+                        required property string modelData
+                        readonly property bool selected: index === ListView.view.currentIndex
+
+                        width: ListView.view.width - 24
+                        height: 54
+                        x: (ListView.view.width - width) / 2
+                        text: modelData
+
+                        background: Rectangle {
+                            radius: 8
+                            color: entry.selected ? (appConfig.darkTheme ? "#23232E" : "#F3F4F6")
+                                 : entry.hovered ? (appConfig.darkTheme ? "#1D1D24" : "#FAFAFA")
+                                 : "transparent"
+
+                            Rectangle {
+                                width: 4
+                                height: 24
+                                radius: 2
+                                color: "#2563EB"
+                                anchors.verticalCenter: parent.verticalCenter
+                                anchors.left: parent.left
+                                anchors.leftMargin: -12
+                                visible: entry.selected
+                            }
+                        }
+
+                        contentItem: RowLayout {
+                            spacing: 16
+
+                            Text {
+                                text: entry.index === 0 ? "🖧" : entry.index === 1 ? "⏵" : "⚙"
+                                font.pixelSize: 20
+                                // Grey in both themes, unlike the label.
+                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
+                                                      : "#9CA3AF"
+                            }
+
+                            Text {
+                                text: entry.modelData
+                                font.pixelSize: 15
+                                font.weight: entry.selected ? Font.DemiBold : Font.Normal
+                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
+                                                      : (appConfig.darkTheme ? "#9CA3AF" : "#6B7280")
+                                Layout.fillWidth: true
+                            }
+                        }
+
+                        onClicked: ListView.view.currentIndex = index
+                    }
+                }
+            }
+        }
+
+        StackLayout {
+            objectName: "pages"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            currentIndex: navList.currentIndex
+
+            ServerTab {}
+            PlayerTab {}
+            SettingsTab {}
+        }
+    }
+
+    Platform.SystemTrayIcon {
+        id: trayIcon
+
+        visible: appConfig.minimizeToTray
+        icon.name: "audio-volume-high"
+        // Shown where the icon theme has no entry of that name.
+        icon.source: "qrc:/Kestrune/ui/images/logo.png"
+        tooltip: "Kestrune Desktop"
+
+        menu: Platform.Menu {
+            Platform.MenuItem {
+                text: "Restore"
+                onTriggered: mainWindow.restore()
+            }
+            Platform.MenuItem {
+                text: "Quit"
+                onTriggered: Qt.quit()
+            }
+        }
+
+        onActivated: function (reason) {
+            if (reason === Platform.SystemTrayIcon.Trigger)
+                mainWindow.restore()
+        }
+    }
 }

@@ -20,6 +20,7 @@ int runApplication(int &argc, char **argv, const QUrl &mainUrl)
     // QApplication rather than QGuiApplication: the tray icon falls back to Qt Widgets
     // where the desktop has no native tray.
     QApplication application(argc, argv);
+    AudioPlatform::install(createSystemAudioPlatform());
     QApplication::setWindowIcon(QIcon(":/Kestrune/ui/images/logo.png"));
     QQuickStyle::setStyle("Material");
 

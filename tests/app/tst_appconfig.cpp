@@ -109,7 +109,7 @@ void TestAppConfig::valuesSurviveARestart()
 void TestAppConfig::corruptStoreIsReadAsDefaultsAndKept()
 {
     QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
-    QByteArray garbage("\xff\xfe[General\n=\x00\x01darkTheme\n[[[\nminimizeToTray=\"\n", 40);
+    QByteArray garbage("\xff\xfe[General\n=\x00\x01" "darkTheme\n[[[\nminimizeToTray=\"\n", 40);
     for (int i = 0; i < 4096; ++i)
         garbage += char((i * 7919) & 0xff);
     {

@@ -16,6 +16,11 @@ struct StreamFormat
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0; // container size of one sample, not its valid bits
+    // Speaker positions of the channels, as the bits of a Windows channel mask (front left
+    // 0x1, front right 0x2, front centre 0x4, LFE 0x8, back left 0x10, ...), the channels in
+    // ascending bit order; 0 when unknown, and then the usual layout for the channel count
+    // is assumed.
+    std::uint32_t channelMask = 0;
 
     int blockAlign() const { return channels * bitsPerSample / 8; }
 };

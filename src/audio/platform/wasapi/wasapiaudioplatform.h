@@ -1,0 +1,16 @@
+#pragma once
+
+#include "audio/platform/audioplatform.h"
+
+// Windows Core Audio: the active render endpoints, keyed by their endpoint id strings.
+// Every operation joins COM for its own duration, so it works on any thread; threads that
+// run streams join for their lifetime through attachThread.
+class WasapiAudioPlatform final : public AudioPlatform
+{
+public:
+    std::vector<DeviceInfo> outputEndpoints() override;
+    std::unique_ptr<AudioEndpoint> openEndpoint(const std::wstring &id) override;
+    bool toggleDefaultOutputMute() override;
+    void attachThread() override;
+    void detachThread() override;
+};

@@ -1,0 +1,120 @@
+#include "fakeservercore.h"
+
+FakeServerCore::FakeServerCore(QObject *parent) : QObject(parent) {}
+
+void FakeServerCore::record(const QString &call)
+{
+    callLog.append(call);
+    emit callsChanged();
+}
+
+void FakeServerCore::setSelectedDevice(const QString &id)
+{
+    record(QStringLiteral("setSelectedDevice(%1)").arg(id));
+    if (id == selectedDeviceId)
+        return;
+    selectedDeviceId = id;
+    emit selectedDeviceChanged();
+}
+
+void FakeServerCore::setSelectedOutputDevice(const QString &id)
+{
+    record(QStringLiteral("setSelectedOutputDevice(%1)").arg(id));
+    if (id == selectedOutputDeviceId)
+        return;
+    selectedOutputDeviceId = id;
+    emit selectedOutputDeviceChanged();
+}
+
+void FakeServerCore::setPlayerMode(int newMode)
+{
+    record(QStringLiteral("setPlayerMode(%1)").arg(newMode));
+    if (newMode == mode)
+        return;
+    mode = newMode;
+    emit playerModeChanged();
+}
+
+void FakeServerCore::refreshDevices()
+{
+    record(QStringLiteral("refreshDevices()"));
+}
+
+void FakeServerCore::startServer()
+{
+    record(QStringLiteral("startServer()"));
+}
+
+void FakeServerCore::stopServer()
+{
+    record(QStringLiteral("stopServer()"));
+}
+
+void FakeServerCore::connectToAddress(const QString &ip)
+{
+    record(QStringLiteral("connectToAddress(%1)").arg(ip));
+}
+
+void FakeServerCore::setDeviceVolume(const QString &ip, int volume)
+{
+    record(QStringLiteral("setDeviceVolume(%1, %2)").arg(ip).arg(volume));
+}
+
+void FakeServerCore::stage(const QVariantMap &state)
+{
+    // Every staged value notifies, so bindings re-evaluate as they would on the real core.
+    for (auto it = state.cbegin(); it != state.cend(); ++it) {
+        const QString &key = it.key();
+        const QVariant &value = it.value();
+        if (key == QLatin1String("isRunning")) {
+            running = value.toBool();
+            emit runningChanged();
+        } else if (key == QLatin1String("playerMode")) {
+            mode = value.toInt();
+            emit playerModeChanged();
+        } else if (key == QLatin1String("serverName")) {
+            connectedServer = value.toString();
+            emit serverNameChanged();
+        } else if (key == QLatin1String("captureLatencyMs")) {
+            captureLatency = value.toInt();
+            emit captureLatencyMsChanged();
+        } else if (key == QLatin1String("selectedDevice")) {
+            selectedDeviceId = value.toString();
+            emit selectedDeviceChanged();
+        } else if (key == QLatin1String("selectedOutputDevice")) {
+            selectedOutputDeviceId = value.toString();
+            emit selectedOutputDeviceChanged();
+        } else if (key == QLatin1String("audioDevices")) {
+            audioDeviceList = value.toList();
+            emit audioDevicesChanged();
+        } else if (key == QLatin1String("outputDevices")) {
+            outputDeviceList = value.toList();
+            emit outputDevicesChanged();
+        } else if (key == QLatin1String("connectedDevices")) {
+            connectedDeviceList = value.toList();
+            emit connectedDevicesChanged();
+        } else {
+            qFatal("FakeServerCore::stage: unknown key %s", qPrintable(key));
+        }
+    }
+}
+
+void FakeServerCore::clearCalls()
+{
+    callLog.clear();
+    emit callsChanged();
+}
+
+void FakeServerCore::reset()
+{
+    stage({{QStringLiteral("isRunning"), false},
+           {QStringLiteral("playerMode"), 0},
+           {QStringLiteral("serverName"), QString()},
+           {QStringLiteral("captureLatencyMs"), 0},
+           {QStringLiteral("selectedDevice"), QString()},
+           {QStringLiteral("selectedOutputDevice"), QString()},
+           {QStringLiteral("audioDevices"), QVariantList()},
+           {QStringLiteral("outputDevices"), QVariantList()},
+           {QStringLiteral("connectedDevices"), QVariantList()}});
+    clearCalls();
+}

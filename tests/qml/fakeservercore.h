@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+// Stands in for ServerCore behind the same properties, signals and invokables. It does
+// nothing by itself: tests put it into a state with stage() and read back, in order, every
+// writer and invokable the pages called (writers are logged even when the value is unchanged).
+class FakeServerCore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY runningChanged)
+    Q_PROPERTY(QVariantList audioDevices READ audioDevices NOTIFY audioDevicesChanged)
+    Q_PROPERTY(QString selectedDevice READ selectedDevice WRITE setSelectedDevice NOTIFY
+                   selectedDeviceChanged)
+    Q_PROPERTY(QVariantList outputDevices READ outputDevices NOTIFY outputDevicesChanged)
+    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE
+                   setSelectedOutputDevice NOTIFY selectedOutputDeviceChanged)
+    Q_PROPERTY(QVariantList connectedDevices READ connectedDevices NOTIFY connectedDevicesChanged)
+    Q_PROPERTY(QString serverName READ serverName NOTIFY serverNameChanged)
+    Q_PROPERTY(QString hostname READ hostname CONSTANT)
+    Q_PROPERTY(QString localIp READ localIp CONSTANT)
+    Q_PROPERTY(int captureLatencyMs READ captureLatencyMs NOTIFY captureLatencyMsChanged)
+    Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
+    Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
+
+public:
+    explicit FakeServerCore(QObject *parent = nullptr);
+
+    bool isRunning() const { return running; }
+    QVariantList audioDevices() const { return audioDeviceList; }
+    QString selectedDevice() const { return selectedDeviceId; }
+    void setSelectedDevice(const QString &id);
+    QVariantList outputDevices() const { return outputDeviceList; }
+    QString selectedOutputDevice() const { return selectedOutputDeviceId; }
+    void setSelectedOutputDevice(const QString &id);
+    QVariantList connectedDevices() const { return connectedDeviceList; }
+    QString serverName() const { return connectedServer; }
+    QString hostname() const { return QStringLiteral("studio-pc"); }
+    QString localIp() const { return QStringLiteral("192.168.1.20"); }
+    int captureLatencyMs() const { return captureLatency; }
+    int playerMode() const { return mode; }
+    void setPlayerMode(int newMode);
+    QStringList calls() const { return callLog; }
+
+    Q_INVOKABLE void refreshDevices();
+    Q_INVOKABLE void startServer();
+    Q_INVOKABLE void stopServer();
+    Q_INVOKABLE void connectToAddress(const QString &ip);
+    Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
+
+    // Test controls, not part of the core's surface.
+    Q_INVOKABLE void stage(const QVariantMap &state);
+    Q_INVOKABLE void clearCalls();
+    Q_INVOKABLE void reset();
+
+signals:
+    void runningChanged();
+    void audioDevicesChanged();
+    void selectedDeviceChanged();
+    void outputDevicesChanged();
+    void selectedOutputDeviceChanged();
+    void connectedDevicesChanged();
+    void captureLatencyMsChanged();
+    void playerModeChanged();
+    void serverNameChanged();
+    void telemetryUpdated(int captureLatencyMs);
+    void callsChanged();
+
+private:
+    void record(const QString &call);
+
+    QStringList callLog;
+    QString connectedServer;
+    bool running = false;
+    int captureLatency = 0;
+    QString selectedDeviceId;
+    QString selectedOutputDeviceId;
+    QVariantList audioDeviceList;
+    QVariantList outputDeviceList;
+    QVariantList connectedDeviceList;
+    int mode = 0;
+};

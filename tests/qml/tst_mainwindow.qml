@@ -1,0 +1,123 @@
+import QtQuick
+import QtTest
+import "helpers.js" as Helpers
+
+TestCase {
+    id: testCase
+    name: "MainWindow"
+    when: windowShown
+
+    readonly property var mainComponent: Qt.createComponent("qrc:/Kestrune/ui/main.qml")
+
+    function init() {
+        serverCore.reset()
+        appConfig.reset()
+    }
+
+    function createWindow(properties) {
+        compare(mainComponent.status, Component.Ready, mainComponent.errorString())
+        const window = createTemporaryObject(mainComponent, testCase, properties || {})
+        verify(window)
+        verify(waitForRendering(window.contentItem))
+        return window
+    }
+
+    function only(parent, name) {
+        const items = Helpers.findAll(parent, name)
+        compare(items.length, 1, name)
+        return items[0]
+    }
+
+    function navEntry(window, index) {
+        return only(window.contentItem, "navList").itemAtIndex(index)
+    }
+
+    // Closes the window as the desktop would and tells whether the close went through.
+    function closeWindow(window) {
+        let accepted = null
+        const record = function (closeEvent) { accepted = closeEvent.accepted }
+        window.closing.connect(record)
+        window.close()
+        window.closing.disconnect(record)
+        verify(accepted !== null)
+        return accepted
+    }
+
+    function test_opensOnTheServerPage() {
+        const window = createWindow()
+        compare(window.title, "Kestrune Desktop")
+        compare(only(window.contentItem, "navList").currentIndex, 0)
+        compare(only(window.contentItem, "pages").currentIndex, 0)
+    }
+
+    function test_pageSwitchingKeepsPageState() {
+        serverCore.stage({ outputDevices: [{ id: "spk", name: "Speakers" },
+                                           { id: "cable", name: "CABLE Input" }] })
+        const window = createWindow()
+        const pages = only(window.contentItem, "pages")
+        const field = only(window.contentItem, "ipInput")
+        const playerPage = pages.children[1]
+
+        mouseClick(navEntry(window, 1))
+        compare(pages.currentIndex, 1)
+        verify(playerPage.visible)
+        field.text = "10.0.0.7"
+        playerPage.receiveMode = 1
+
+        mouseClick(navEntry(window, 2))
+        compare(pages.currentIndex, 2)
+        verify(!playerPage.visible)
+        mouseClick(navEntry(window, 1))
+
+        compare(pages.children[1], playerPage)
+        compare(field.text, "10.0.0.7")
+        compare(playerPage.receiveMode, 1)
+        compare(serverCore.selectedOutputDevice, "cable")
+    }
+
+    function test_navigationColours_data() {
+        return [
+            { tag: "dark", dark: true, selected: "#ffffff", glyph: "#9ca3af", label: "#9ca3af" },
+            { tag: "light", dark: false, selected: "#111827", glyph: "#9ca3af", label: "#6b7280" }
+        ]
+    }
+
+    function test_navigationColours(data) {
+        appConfig.stage("darkTheme", data.dark)
+        const window = createWindow()
+        const server = navEntry(window, 0)
+        const player = navEntry(window, 1)
+        compare(String(Helpers.findTexts(server, "Server")[0].color), data.selected)
+        compare(String(Helpers.findTexts(server, "🖧")[0].color), data.selected)
+        compare(String(Helpers.findTexts(player, "⏵")[0].color), data.glyph)
+        compare(String(Helpers.findTexts(player, "Player")[0].color), data.label)
+    }
+
+    function test_themeRecoloursTheWindowLive() {
+        const window = createWindow()
+        compare(String(window.color), "#0f0f13")
+        appConfig.stage("darkTheme", false)
+        compare(String(window.color), "#f8f9fa")
+    }
+
+    function test_closeHidesToTheTrayOnlyWhereThereIsOne_data() {
+        return [
+            { tag: "option on, tray", minimize: true, tray: true, accepted: false },
+            { tag: "option on, no tray", minimize: true, tray: false, accepted: true },
+            { tag: "option off, tray", minimize: false, tray: true, accepted: true }
+        ]
+    }
+
+    function test_closeHidesToTheTrayOnlyWhereThereIsOne(data) {
+        appConfig.stage("minimizeToTray", data.minimize)
+        const window = createWindow({ trayAvailable: data.tray })
+        compare(closeWindow(window), data.accepted)
+        // Hidden or closed, the window is gone from the screen; only a refused close keeps
+        // the application going (an accepted close of the last window ends it).
+        verify(!window.visible)
+        if (!data.accepted) {
+            window.restore()
+            verify(window.visible)
+        }
+    }
+}
