@@ -275,21 +275,22 @@ int Listener::finish()
     }
     const StreamStats::Totals totals = stats.totals();
     const double spanSeconds = (totals.lastArrivalMs - totals.firstArrivalMs) / 1000;
-    printLine(
-        QStringLiteral("summary: seconds=%1 datagrams=%2 rate=%3 lost=%4 largestgap=%5 "
-                       "restarts=%6 malformed=%7 undecodable=%8 kbps=%9 jitter=%10ms "
-                       "frames=%11")
-            .arg(clock.elapsed() / 1000.0, 0, 'f', 2)
-            .arg(totals.datagrams)
-            .arg(totals.rate(), 0, 'f', 1)
-            .arg(totals.lost)
-            .arg(totals.largestGap)
-            .arg(totals.restarts)
-            .arg(totals.malformed)
-            .arg(undecodable)
-            .arg(spanSeconds > 0 ? totals.payloadBytes * 8 / spanSeconds / 1000 : 0.0, 0, 'f', 1)
-            .arg(totals.jitterMs, 0, 'f', 2)
-            .arg(framesDecoded));
+    const double kbps = spanSeconds > 0 ? totals.payloadBytes * 8 / spanSeconds / 1000 : 0.0;
+    const QStringList fields{
+        QStringLiteral("seconds=%1").arg(clock.elapsed() / 1000.0, 0, 'f', 2),
+        QStringLiteral("datagrams=%1").arg(totals.datagrams),
+        QStringLiteral("rate=%1").arg(totals.rate(), 0, 'f', 1),
+        QStringLiteral("lost=%1").arg(totals.lost),
+        QStringLiteral("largestgap=%1").arg(totals.largestGap),
+        QStringLiteral("restarts=%1").arg(totals.restarts),
+        QStringLiteral("malformed=%1").arg(totals.malformed),
+        QStringLiteral("undecodable=%1").arg(undecodable),
+        QStringLiteral("kbps=%1").arg(kbps, 0, 'f', 1),
+        QStringLiteral("jitter=%1ms").arg(totals.jitterMs, 0, 'f', 2),
+        QStringLiteral("longestpause=%1ms").arg(totals.longestPauseMs, 0, 'f', 0),
+        QStringLiteral("frames=%1").arg(framesDecoded),
+    };
+    printLine(QStringLiteral("summary: ") + fields.join(' '));
     return ok ? 0 : exitFailure;
 }
 
