@@ -42,7 +42,10 @@ bool UdpSocket::bind(quint16 port)
         return false;
     socket->abort();
     boundToAnyPort = false;
-    if (socket->bind(QHostAddress::Any, port))
+    // Shared as Windows shares it by default, so that on Linux too peers on other loopback
+    // addresses of this machine (the tests' phones) can hold the same port.
+    if (socket->bind(QHostAddress::Any, port,
+                     QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
         return true;
     bindAnyPort();
     return false;

@@ -318,9 +318,13 @@ void TestUdpSocket::bindKeepsTheFirstBindingAndSurvivesFailure()
     peer.socket.writeDatagram("still here", QHostAddress::LocalHost, endpointPort);
     QTRY_COMPARE(recorder.received.size(), 1);
 
-    // A port somebody else holds: bind fails, and sending from another thread still works.
+    // A port somebody else holds without sharing it: bind fails, and sending from another
+    // thread still works.
+    QUdpSocket holder;
+    holder.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(holder.bind(QHostAddress::Any, endpointPort + 2, QUdpSocket::DontShareAddress));
     UdpSocket late;
-    QVERIFY(!late.bind(endpointPort));
+    QVERIFY(!late.bind(endpointPort + 2));
     late.addTarget(peer.address, peer.port);
     std::thread capture([&] { late.sendToTargets("sent anyway"); });
     capture.join();

@@ -1,0 +1,397 @@
+#include "audio/opuscodec.h"
+#include "audio/platform/fake/fakeaudioplatform.h"
+#include "core/servercore.h"
+#include "corepeers.h"
+#include "support/netns.h"
+
+#include <QDateTime>
+#include <QHostInfo>
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+#include <memory>
+#include <random>
+
+namespace {
+
+struct Header
+{
+    quint32 sequenceNumber;
+    qint64 timestamp;
+    quint8 marker;
+    quint16 sampleRate;
+    quint16 payloadLength;
+};
+
+Header readHeader(const QByteArray &datagram)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(datagram.constData());
+    return {qFromLittleEndian<quint32>(bytes), qFromLittleEndian<qint64>(bytes + 4), bytes[12],
+            qFromLittleEndian<quint16>(bytes + 13), qFromLittleEndian<quint16>(bytes + 15)};
+}
+
+QByteArray audioDatagram(const std::vector<unsigned char> &packet, int announced = -1)
+{
+    QByteArray datagram(17, '\0');
+    auto *bytes = reinterpret_cast<uchar *>(datagram.data());
+    bytes[12] = 1;
+    qToLittleEndian<quint16>(48000, bytes + 13);
+    qToLittleEndian<quint16>(quint16(announced < 0 ? int(packet.size()) : announced), bytes + 15);
+    datagram.append(reinterpret_cast<const char *>(packet.data()), qsizetype(packet.size()));
+    return datagram;
+}
+
+// Stereo frames of a tone on each channel, at amplitude 0.5.
+std::vector<float> tone(int frames, double leftHz, double rightHz, int firstFrame = 0)
+{
+    std::vector<float> samples;
+    for (int i = firstFrame; i < firstFrame + frames; ++i) {
+        samples.push_back(float(0.5 * std::sin(2 * M_PI * leftHz * i / 48000)));
+        samples.push_back(float(0.5 * std::sin(2 * M_PI * rightHz * i / 48000)));
+    }
+    return samples;
+}
+
+std::vector<std::int16_t> toPcm(const std::vector<float> &samples)
+{
+    std::vector<std::int16_t> pcm;
+    for (float x : samples)
+        pcm.push_back(std::int16_t(x * 32767));
+    return pcm;
+}
+
+// The share of a channel's energy that lies at one frequency: 1 for a pure tone.
+double toneShare(const std::vector<std::int16_t> &stereo, int channel, double hz)
+{
+    double re = 0, im = 0, energy = 0;
+    const std::size_t frames = stereo.size() / 2;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double x = stereo[2 * i + channel];
+        re += x * std::cos(2 * M_PI * hz * double(i) / 48000);
+        im += x * std::sin(2 * M_PI * hz * double(i) / 48000);
+        energy += x * x;
+    }
+    return energy > 0 ? (re * re + im * im) / (double(frames) * energy / 2) : 0;
+}
+
+// The longest stretch of frames in which some sample is not zero.
+std::vector<std::int16_t> longestSound(const std::vector<std::int16_t> &stereo)
+{
+    std::size_t bestStart = 0, bestLength = 0, start = 0;
+    const std::size_t frames = stereo.size() / 2;
+    for (std::size_t i = 0; i <= frames; ++i) {
+        if (i < frames && (stereo[2 * i] || stereo[2 * i + 1]))
+            continue;
+        if (i - start > bestLength) {
+            bestStart = start;
+            bestLength = i - start;
+        }
+        start = i + 1;
+    }
+    return {stereo.begin() + std::ptrdiff_t(2 * bestStart),
+            stereo.begin() + std::ptrdiff_t(2 * (bestStart + bestLength))};
+}
+
+bool allSilent(const std::vector<std::int16_t> &samples)
+{
+    return std::all_of(samples.begin(), samples.end(), [](std::int16_t s) { return s == 0; });
+}
+
+} // namespace
+
+class TestCoreStreaming : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void capturedAudioBecomesNumberedFrames();
+    void everyPhoneGetsTheSameBytes();
+    void silenceIsSentLikeSound();
+    void qualityChangesTheBitrate();
+
+    void helloGoesToTheControlPortOnly();
+    void playerPlaysTheToneItIsSent();
+    void playerDropsMalformedAndForeignAudio();
+    void playerAcceptsAnySenderWhenConnectedByName();
+
+private:
+    ServerCore &makeCore();
+    void registerPhone(Phone &phone, const QByteArray &name);
+    // Feeds the capture and waits until the capture thread has handled it.
+    void capture(const std::vector<float> &samples);
+    std::vector<unsigned char> encodedTone(OpusCodec &codec, int frame);
+
+    FakeAudioPlatform *platform = nullptr;
+    std::shared_ptr<FakeEndpoint> speakers;
+    std::shared_ptr<FakeEndpoint> cable;
+    std::unique_ptr<ServerCore> core;
+};
+
+void TestCoreStreaming::initTestCase()
+{
+    KESTRUNE_REQUIRE_PRIVATE_NETWORK();
+}
+
+void TestCoreStreaming::init()
+{
+    platform = &FakeAudioPlatform::install();
+    speakers = platform->addEndpoint(L"speakers", L"Speakers");
+    cable = platform->addEndpoint(L"cable_input", L"CABLE Input");
+}
+
+void TestCoreStreaming::cleanup()
+{
+    core.reset();
+    speakers.reset();
+    cable.reset();
+}
+
+ServerCore &TestCoreStreaming::makeCore()
+{
+    core = std::make_unique<ServerCore>();
+    return *core;
+}
+
+void TestCoreStreaming::registerPhone(Phone &phone, const QByteArray &name)
+{
+    QVERIFY(phone.bound);
+    const int before = core->connectedDevices().size();
+    phone.send("Kestrune-Hello|" + name);
+    QTRY_COMPARE(core->connectedDevices().size(), before + 1);
+}
+
+void TestCoreStreaming::capture(const std::vector<float> &samples)
+{
+    speakers->feedFloat(samples);
+    QVERIFY(speakers->waitUntilCaptured(2000));
+}
+
+std::vector<unsigned char> TestCoreStreaming::encodedTone(OpusCodec &codec, int frame)
+{
+    return codec.encode(toPcm(tone(480, 1000, 500, frame * 480)).data(), 480);
+}
+
+void TestCoreStreaming::capturedAudioBecomesNumberedFrames()
+{
+    ServerCore &core = makeCore();
+    Phone phone("127.0.0.2");
+    registerPhone(phone, "Phone");
+    core.startServer();
+
+    // 441 frames (882 samples) make no frame yet; a second packet completes one.
+    capture(std::vector<float>(882, 0.25f));
+    QTest::qWait(50);
+    QCOMPARE(phone.audioReceived.size(), 0);
+    capture(std::vector<float>(882, 0.25f));
+    QTRY_COMPARE(phone.audioReceived.size(), 1);
+
+    // A new start numbers from 0 again and does not send what the last run left over.
+    core.stopServer();
+    phone.audioReceived.clear();
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    core.startServer();
+    capture(tone(1000, 440, 440)); // two frames, 80 samples left
+    QTRY_COMPARE(phone.audioReceived.size(), 2);
+    capture(tone(440, 440, 440, 1000)); // the 80 left and 880 more: one frame
+    QTRY_COMPARE(phone.audioReceived.size(), 3);
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    // Nothing is left over now: 78 frames more make no frame.
+    capture(tone(78, 440, 440, 1440));
+    QTest::qWait(50);
+    QCOMPARE(phone.audioReceived.size(), 3);
+
+    for (int i = 0; i < 3; ++i) {
+        const QNetworkDatagram &datagram = phone.audioReceived.at(i);
+        const QByteArray bytes = datagram.data();
+        const Header header = readHeader(bytes);
+        QCOMPARE(header.sequenceNumber, quint32(i));
+        QVERIFY(header.timestamp >= before * 1000000 && header.timestamp <= after * 1000000);
+        QCOMPARE(header.timestamp % 1000000, 0);
+        QCOMPARE(header.marker, quint8(1));
+        QCOMPARE(quint8(bytes[13]), quint8(0x80));
+        QCOMPARE(quint8(bytes[14]), quint8(0xBB));
+        QVERIFY(header.payloadLength > 0);
+        QCOMPARE(bytes.size(), 17 + header.payloadLength);
+        QCOMPARE(datagram.senderAddress().toIPv4Address(), QHostAddress("127.0.0.1").toIPv4Address());
+    }
+    // Sent only to the audio port.
+    QCOMPARE(phone.controlReceived.size() + phone.discoveryReceived.size(), 0);
+}
+
+void TestCoreStreaming::everyPhoneGetsTheSameBytes()
+{
+    ServerCore &core = makeCore();
+    Phone first("127.0.0.2");
+    Phone second("127.0.0.3");
+    registerPhone(first, "first");
+    // Known only from its presence: it gets the stream all the same.
+    second.send("Kestrune-Server|second", 8082);
+    QTRY_COMPARE(core.connectedDevices().size(), 2);
+
+    core.startServer();
+    capture(tone(4800, 1000, 300));
+    QTRY_COMPARE(first.audioReceived.size(), 10);
+    QTRY_COMPARE(second.audioReceived.size(), 10);
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(first.audioReceived.at(i).data(), second.audioReceived.at(i).data());
+
+    // Once a device has disconnected it gets nothing more.
+    second.send("Kestrune-Cmd|Disconnect");
+    QTRY_COMPARE(core.connectedDevices().size(), 1);
+    capture(tone(960, 1000, 300));
+    QTRY_COMPARE(first.audioReceived.size(), 12);
+    QTest::qWait(50);
+    QCOMPARE(second.audioReceived.size(), 10);
+}
+
+void TestCoreStreaming::silenceIsSentLikeSound()
+{
+    ServerCore &core = makeCore();
+    Phone phone("127.0.0.2");
+    registerPhone(phone, "Phone");
+    core.startServer();
+    speakers->feedSilence(960);
+    QVERIFY(speakers->waitUntilCaptured(2000));
+    QTRY_COMPARE(phone.audioReceived.size(), 2);
+    QCOMPARE(readHeader(phone.audioReceived.at(1).data()).sequenceNumber, quint32(1));
+}
+
+void TestCoreStreaming::qualityChangesTheBitrate()
+{
+    ServerCore &core = makeCore();
+    Phone phone("127.0.0.2");
+    registerPhone(phone, "Phone");
+    core.startServer();
+
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    const auto averagePayload = [&]() {
+        phone.audioReceived.clear();
+        std::vector<float> samples(960 * 40);
+        for (float &x : samples)
+            x = noise(random);
+        capture(samples);
+        [&] { QTRY_COMPARE(phone.audioReceived.size(), 40); }();
+        double total = 0;
+        for (const QNetworkDatagram &datagram : phone.audioReceived)
+            total += readHeader(datagram.data()).payloadLength;
+        return total / 40;
+    };
+    const double full = averagePayload();
+    QVERIFY2(full > 140, qPrintable(QString::number(full))); // about 160 bytes at 128 kbit/s
+
+    for (const char *ignored : {"0", "-5", "abc", "99999999"})
+        phone.send(QByteArray("Kestrune-Cmd|Quality|") + ignored);
+    QTest::qWait(50);
+    const double unchanged = averagePayload();
+    QVERIFY2(unchanged > full * 0.9, qPrintable(QString::number(unchanged)));
+
+    phone.send("Kestrune-Cmd|Quality|64");
+    QTest::qWait(50);
+    const double half = averagePayload();
+    QVERIFY2(half < full * 0.6, qPrintable(QString::number(half)));
+}
+
+void TestCoreStreaming::helloGoesToTheControlPortOnly()
+{
+    ServerCore &core = makeCore();
+    Phone phone("127.0.0.2");
+    Phone other("127.0.0.3");
+    registerPhone(phone, "Phone");
+    registerPhone(other, "Other");
+
+    core.connectToAddress("127.0.0.2");
+    QTRY_COMPARE(phone.controlReceived.size(), 1);
+    QCOMPARE(phone.controlReceived.first().data(),
+             "Kestrune-Hello|" + QHostInfo::localHostName().toUtf8());
+    QTest::qWait(50);
+    QCOMPARE(phone.controlReceived.size(), 1);
+    QCOMPARE(phone.audioReceived.size() + other.audioReceived.size() +
+                 other.controlReceived.size(), 0);
+
+    // The phone connected to still gets the stream when server mode runs again.
+    core.startServer();
+    capture(tone(960, 1000, 300));
+    QTRY_COMPARE(phone.audioReceived.size(), 2);
+    QTRY_COMPARE(other.audioReceived.size(), 2);
+}
+
+void TestCoreStreaming::playerPlaysTheToneItIsSent()
+{
+    ServerCore &core = makeCore();
+    core.setSelectedOutputDevice("cable_input");
+    Phone phone("127.0.0.2");
+    QVERIFY(phone.bound);
+    core.connectToAddress("127.0.0.2");
+    QVERIFY(cable->isRendering());
+
+    OpusCodec encoder;
+    QVERIFY(encoder.initEncoder(48000, 2, 128000));
+    for (int frame = 0; frame < 10; ++frame)
+        phone.send(audioDatagram(encodedTone(encoder, frame)), 8080);
+
+    std::vector<std::int16_t> sound;
+    QTRY_VERIFY((sound = longestSound(cable->renderedInt16())).size() >= 2 * 4000);
+    // Past the codec's start-up, left carries 1000 Hz and right 500 Hz at amplitude 0.5.
+    const std::vector<std::int16_t> steady(sound.begin() + 2 * 960, sound.end());
+    QVERIFY2(toneShare(steady, 0, 1000) > 0.95, qPrintable(QString::number(toneShare(steady, 0, 1000))));
+    QVERIFY2(toneShare(steady, 1, 500) > 0.95, qPrintable(QString::number(toneShare(steady, 1, 500))));
+    QVERIFY(toneShare(steady, 0, 500) < 0.05);
+    double energy = 0;
+    for (std::size_t i = 0; i < steady.size(); i += 2)
+        energy += double(steady[i]) * steady[i];
+    const double rms = std::sqrt(energy / double(steady.size() / 2));
+    QVERIFY2(std::abs(rms - 0.5 * 32767 / std::sqrt(2.0)) < 0.1 * 0.5 * 32767 / std::sqrt(2.0),
+             qPrintable(QString::number(rms)));
+}
+
+void TestCoreStreaming::playerDropsMalformedAndForeignAudio()
+{
+    ServerCore &core = makeCore();
+    core.setSelectedOutputDevice("cable_input");
+    Phone phone("127.0.0.2");
+    Phone stranger("127.0.0.3");
+    QVERIFY(phone.bound && stranger.bound);
+    OpusCodec encoder;
+    QVERIFY(encoder.initEncoder(48000, 2, 128000));
+    const std::vector<unsigned char> packet = encodedTone(encoder, 0);
+
+    core.connectToAddress("127.0.0.2");
+    cable->clearRendered();
+    phone.send(audioDatagram(packet).left(16), 8080);                  // shorter than a header
+    phone.send(audioDatagram({}), 8080);                               // header only
+    phone.send(audioDatagram(packet, 0), 8080);                        // announces nothing
+    phone.send(audioDatagram(packet, int(packet.size()) + 1), 8080);   // truncated
+    phone.send(audioDatagram({0xff}), 8080);                           // not Opus
+    stranger.send(audioDatagram(packet), 8080);                        // not the device connected to
+    // Let the core take them all, then let the output play whatever it was given.
+    QTest::qWait(50);
+    QVERIFY(cable->waitForRenderCycles(cable->renderCycles() + 2, 2000));
+    QVERIFY(allSilent(cable->renderedInt16()));
+
+    // Bytes after the announced payload are ignored.
+    phone.send(audioDatagram(packet) + "trail", 8080);
+    QTRY_VERIFY(!allSilent(cable->renderedInt16()));
+}
+
+void TestCoreStreaming::playerAcceptsAnySenderWhenConnectedByName()
+{
+    ServerCore &core = makeCore();
+    core.setSelectedOutputDevice("cable_input");
+    Phone stranger("127.0.0.3");
+    QVERIFY(stranger.bound);
+    OpusCodec encoder;
+    QVERIFY(encoder.initEncoder(48000, 2, 128000));
+
+    core.connectToAddress("phone.local");
+    stranger.send(audioDatagram(encodedTone(encoder, 0)), 8080);
+    QTRY_VERIFY(!allSilent(cable->renderedInt16()));
+}
+
+QTEST_GUILESS_MAIN(TestCoreStreaming)
+#include "tst_corestreaming.moc"
