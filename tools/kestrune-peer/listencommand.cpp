@@ -88,6 +88,10 @@ ParseResult parseListenArguments(const QStringList &arguments, ListenOptions &op
 namespace {
 
 constexpr int helloIntervalMs = 2000;
+// Silence queued for the output ahead of the stream. The output plays silence whenever the
+// device wants data before the next datagram has come, so without a little in hand every
+// late datagram would be heard as a gap.
+constexpr int playbackCushionMs = 40;
 
 // The output device named by id or by friendly name, or why there is none.
 bool findOutputDevice(const QString &sink, std::wstring &id, QString &error)
@@ -124,6 +128,7 @@ private:
     void readVolume();
     void printInterval();
     void printLine(const QString &line);
+    void play(std::size_t samples, double arrivalMs);
 
     ListenOptions options;
     QUdpSocket audioSocket;
@@ -143,6 +148,7 @@ private:
     StreamStats stats;
     std::int64_t undecodable = 0;
     std::uint64_t framesDecoded = 0;
+    double lastPlayedArrivalMs = -1e9;
 };
 
 bool Listener::start(std::unique_ptr<WasapiPlayer> output)
@@ -229,8 +235,21 @@ void Listener::readAudio()
                                 << " failed: " << wav->errorString() << '\n';
         }
         if (player)
-            player->pushSamples(decodeBuffer.data(), samples);
+            play(samples, arrivalMs);
     }
+}
+
+void Listener::play(std::size_t samples, double arrivalMs)
+{
+    // At the start, and after a pause that has used up what was in hand, the cushion is
+    // laid again.
+    if (arrivalMs - lastPlayedArrivalMs > playbackCushionMs) {
+        const std::vector<std::int16_t> silence(
+            std::size_t(Stream::sampleRate / 1000 * playbackCushionMs * Stream::channels));
+        player->pushSamples(silence.data(), silence.size());
+    }
+    lastPlayedArrivalMs = arrivalMs;
+    player->pushSamples(decodeBuffer.data(), samples);
 }
 
 void Listener::readVolume()
