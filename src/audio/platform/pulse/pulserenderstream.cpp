@@ -103,8 +103,14 @@ bool PulseRenderStream::currentPadding(std::uint32_t &frames)
     const std::size_t writable = pa_stream_writable_size(stream->get());
     if (writable == std::size_t(-1))
         return false;
-    const auto freeFrames = std::uint32_t(
+    auto freeFrames = std::uint32_t(
         std::min<std::size_t>(writable / std::size_t(streamFormat.blockAlign()), frameCapacity));
+    // Room is offered in whole request periods, as a device offers it: the server's writable
+    // size drifts a frame or two past a period, and a player that fills all the room it is
+    // offered would pad every 10 ms datagram with a frame of silence, a click each time.
+    const auto periodFrames = std::uint32_t(streamFormat.sampleRate / 1000 * requestMs);
+    if (periodFrames > 0 && freeFrames < frameCapacity)
+        freeFrames -= freeFrames % periodFrames;
     frames = frameCapacity - freeFrames;
     return true;
 }

@@ -1,0 +1,111 @@
+#include "cmdcommand.h"
+
+#include <QTextStream>
+#include <QUdpSocket>
+
+using CommandLine::exitFailure;
+
+namespace {
+
+// The largest value whose bitrate in bit/s still fits a signed 32-bit integer.
+constexpr int maxQualityKbps = 2147483;
+
+// The datagram for the command words, or an error message.
+QString buildMessage(const QStringList &words, QByteArray &message)
+{
+    if (words.isEmpty())
+        return QStringLiteral("a command is required: mute, disconnect, quality KBPS or "
+                              "hello NAME");
+    const QString verb = words.first();
+    const QStringList rest = words.mid(1);
+    const auto expect = [&](int count) {
+        return rest.size() == count ? QString()
+                                    : QStringLiteral("%1 takes %2 argument%3, not %4")
+                                          .arg(verb)
+                                          .arg(count)
+                                          .arg(count == 1 ? "" : "s")
+                                          .arg(rest.size());
+    };
+    QString error;
+    if (verb == QLatin1String("mute")) {
+        if ((error = expect(0)).isEmpty())
+            message = QByteArrayLiteral("Kestrune-Cmd|Mute");
+    } else if (verb == QLatin1String("disconnect")) {
+        if ((error = expect(0)).isEmpty())
+            message = QByteArrayLiteral("Kestrune-Cmd|Disconnect");
+    } else if (verb == QLatin1String("quality")) {
+        if ((error = expect(1)).isEmpty()) {
+            bool ok = false;
+            const int kbps = rest.first().toInt(&ok);
+            if (!ok || kbps < 1 || kbps > maxQualityKbps)
+                return QStringLiteral("quality: '%1' is not a bitrate in kbit/s from 1 to %2")
+                    .arg(rest.first())
+                    .arg(maxQualityKbps);
+            message = "Kestrune-Cmd|Quality|" + QByteArray::number(kbps);
+        }
+    } else if (verb == QLatin1String("hello")) {
+        if ((error = expect(1)).isEmpty())
+            message = "Kestrune-Hello|" + rest.first().toUtf8();
+    } else {
+        error = QStringLiteral("unknown command '%1'; use mute, disconnect, quality or hello")
+                    .arg(verb);
+    }
+    return error;
+}
+
+} // namespace
+
+ParseResult parseCmdArguments(const QStringList &arguments, CmdOptions &options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends one control datagram to port 8081 of a server: mute toggles the mute of its "
+        "default output device, disconnect unregisters this address, quality sets the "
+        "stream's bitrate in kbit/s, hello registers this address under a name."));
+    parser.addOptions({
+        {QStringLiteral("to"), QStringLiteral("Address of the server."), QStringLiteral("ADDR")},
+        {QStringLiteral("bind"), QStringLiteral("Local address to send from."),
+         QStringLiteral("ADDR")},
+    });
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("mute, disconnect, quality KBPS or hello NAME."),
+                                 QStringLiteral("mute|disconnect|quality KBPS|hello NAME"));
+    const ParseResult parsed = CommandLine::parse(parser, QStringLiteral("cmd"), arguments);
+    if (parsed.kind != ParseResult::Kind::Run)
+        return parsed;
+
+    QString error = CommandLine::addressOption(parser, QStringLiteral("to"), true, options.to);
+    if (error.isEmpty())
+        error = CommandLine::addressOption(parser, QStringLiteral("bind"), false, options.bind);
+    if (error.isEmpty())
+        error = CommandLine::checkSameFamily(options.bind, options.to);
+    if (error.isEmpty())
+        error = buildMessage(parser.positionalArguments(), options.message);
+    return error.isEmpty() ? ParseResult::run() : ParseResult::error(error);
+}
+
+int runCmd(const QStringList &arguments)
+{
+    CmdOptions options;
+    const int parsed =
+        CommandLine::report(parseCmdArguments(arguments, options), QStringLiteral("cmd"));
+    if (parsed >= 0)
+        return parsed;
+
+    QTextStream err(stderr);
+    QUdpSocket socket;
+    if (!options.bind.isNull() && !socket.bind(options.bind, 0)) {
+        err << "kestrune-peer cmd: cannot bind " << options.bind.toString() << ": "
+            << socket.errorString() << '\n';
+        return exitFailure;
+    }
+    if (socket.writeDatagram(options.message, options.to, CommandLine::controlPort) !=
+        options.message.size()) {
+        err << "kestrune-peer cmd: sending to " << options.to.toString()
+            << " failed: " << socket.errorString() << '\n';
+        return exitFailure;
+    }
+    QTextStream(stdout) << "sent '" << QString::fromUtf8(options.message) << "' to "
+                        << options.to.toString() << ':' << CommandLine::controlPort << Qt::endl;
+    return 0;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+// The one audio format of the stream, the same at both ends.
+namespace Stream {
+
+constexpr int sampleRate = 48000;
+constexpr int channels = 2;
+constexpr int frameSize = 480;           // samples per channel in one datagram (10 ms)
+constexpr int maxDecodeFrameSize = 5760; // the longest Opus frame (120 ms), per channel
+constexpr int bitrate = 128000;
+
+} // namespace Stream
