@@ -10,20 +10,8 @@ build=${BUILD_DIR:-build}
 out="$root/docs/screenshots"
 
 # Xvfb, ImageMagick, and fonts for the emoji and for the two symbols the emoji font lacks
-# (U+1F5A7 and U+23F5).
-packages=(xvfb imagemagick fonts-noto-color-emoji fonts-symbola)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
-fi
+# (U+1F5A7 and U+23F5) are among the project's packages.
+scripts/install-deps.sh
 
 cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target kestrune_screenshots
