@@ -74,11 +74,8 @@ ParseResult parseCmdArguments(const QStringList &arguments, CmdOptions &options)
     if (parsed.kind != ParseResult::Kind::Run)
         return parsed;
 
-    QString error = CommandLine::addressOption(parser, QStringLiteral("to"), true, options.to);
-    if (error.isEmpty())
-        error = CommandLine::addressOption(parser, QStringLiteral("bind"), false, options.bind);
-    if (error.isEmpty())
-        error = CommandLine::checkSameFamily(options.bind, options.to);
+    QString error =
+        CommandLine::peerAddresses(parser, QStringLiteral("to"), options.to, options.bind);
     if (error.isEmpty())
         error = buildMessage(parser.positionalArguments(), options.message);
     return error.isEmpty() ? ParseResult::run() : ParseResult::error(error);

@@ -62,12 +62,16 @@ QString secondsOption(const QCommandLineParser &parser, double &seconds)
     return {};
 }
 
-QString checkSameFamily(const QHostAddress &bind, const QHostAddress &peer)
+QString peerAddresses(const QCommandLineParser &parser, const QString &peerOption,
+                      QHostAddress &peer, QHostAddress &bind)
 {
-    if (bind.isNull() || bind.protocol() == peer.protocol())
-        return {};
-    return QStringLiteral("--bind %1 cannot reach %2: the address families differ")
-        .arg(bind.toString(), peer.toString());
+    QString error = addressOption(parser, peerOption, true, peer);
+    if (error.isEmpty())
+        error = addressOption(parser, QStringLiteral("bind"), false, bind);
+    if (error.isEmpty() && !bind.isNull() && bind.protocol() != peer.protocol())
+        error = QStringLiteral("--bind %1 cannot reach %2: the address families differ")
+                    .arg(bind.toString(), peer.toString());
+    return error;
 }
 
 QHostAddress anyAddressFor(const QHostAddress &peer)

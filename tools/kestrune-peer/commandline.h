@@ -49,8 +49,11 @@ QString addressOption(const QCommandLineParser &parser, const QString &name, boo
                       QHostAddress &address);
 // Reads --seconds into seconds (0 when absent); an error message or empty.
 QString secondsOption(const QCommandLineParser &parser, double &seconds);
-// --bind must be of the family of the address it talks to, or it could never reach it.
-QString checkSameFamily(const QHostAddress &bind, const QHostAddress &peer);
+// Reads the required address option peerOption into peer and the optional --bind into bind;
+// --bind must be of the family of the peer, or it could never reach it. An error message
+// or empty.
+QString peerAddresses(const QCommandLineParser &parser, const QString &peerOption,
+                      QHostAddress &peer, QHostAddress &bind);
 
 // The wildcard address of peer's family, for sockets without --bind.
 QHostAddress anyAddressFor(const QHostAddress &peer);

@@ -53,11 +53,7 @@ ParseResult parseListenArguments(const QStringList &arguments, ListenOptions &op
         return parsed;
 
     QString error =
-        CommandLine::addressOption(parser, QStringLiteral("server"), true, options.server);
-    if (error.isEmpty())
-        error = CommandLine::addressOption(parser, QStringLiteral("bind"), false, options.bind);
-    if (error.isEmpty())
-        error = CommandLine::checkSameFamily(options.bind, options.server);
+        CommandLine::peerAddresses(parser, QStringLiteral("server"), options.server, options.bind);
     if (error.isEmpty())
         error = CommandLine::secondsOption(parser, options.seconds);
     if (!error.isEmpty())

@@ -47,11 +47,8 @@ ParseResult parseSendArguments(const QStringList &arguments, SendOptions &option
     if (parsed.kind != ParseResult::Kind::Run)
         return parsed;
 
-    QString error = CommandLine::addressOption(parser, QStringLiteral("to"), true, options.to);
-    if (error.isEmpty())
-        error = CommandLine::addressOption(parser, QStringLiteral("bind"), false, options.bind);
-    if (error.isEmpty())
-        error = CommandLine::checkSameFamily(options.bind, options.to);
+    QString error =
+        CommandLine::peerAddresses(parser, QStringLiteral("to"), options.to, options.bind);
     if (error.isEmpty())
         error = CommandLine::secondsOption(parser, options.seconds);
     if (!error.isEmpty())
