@@ -11,21 +11,9 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-StreamFormat makeFormat(StreamFormat::Encoding encoding, int rate, int channels, int bits,
-                        std::uint32_t mask = 0)
-{
-    StreamFormat format;
-    format.encoding = encoding;
-    format.sampleRate = rate;
-    format.channels = channels;
-    format.bitsPerSample = bits;
-    format.channelMask = mask;
-    return format;
-}
-
 StreamFormat floatFormat(int rate, int channels, std::uint32_t mask = 0)
 {
-    return makeFormat(StreamFormat::Encoding::Float, rate, channels, 32, mask);
+    return StreamFormat{StreamFormat::Encoding::Float, rate, channels, 32, mask};
 }
 
 std::vector<unsigned char> floatBytes(const std::vector<float> &samples)
@@ -77,7 +65,7 @@ private slots:
 void TestCaptureConverter::monoReachesBothChannels()
 {
     CaptureConverter converter;
-    QVERIFY(converter.configure(makeFormat(StreamFormat::Encoding::Pcm, 48000, 1, 16)));
+    QVERIFY(converter.configure(StreamFormat{StreamFormat::Encoding::Pcm, 48000, 1, 16}));
     const std::vector<float> out = convert(converter, pcmBytes({0.5, -0.25, -1.0}, 16), 3);
     QCOMPARE(out, (std::vector<float>{0.5f, 0.5f, -0.25f, -0.25f, -1.0f, -1.0f}));
 }
@@ -106,8 +94,8 @@ void TestCaptureConverter::surroundFoldsDownToStereo_data()
     QTest::newRow("7.1") << 8 << 0u << value(0) + fold * (value(2) + value(4) + value(6))
                          << value(1) + fold * (value(2) + value(5) + value(7));
     // More channels than named speakers: the unnamed ones stay out.
-    QTest::newRow("10 channels, 3 named") << 10 << 0x7u << value(0) + fold * value(2)
-                                          << value(1) + fold * value(2);
+    QTest::newRow("10 channels, 3 named")
+        << 10 << 0x7u << value(0) + fold * value(2) << value(1) + fold * value(2);
     // A count with no usual layout and no mask: nothing is named, nothing is guessed.
     QTest::newRow("9 channels unnamed") << 9 << 0u << 0.0f << 0.0f;
 }
@@ -155,7 +143,7 @@ void TestCaptureConverter::nothingPastThePacketIsRead()
     // A packet at half scale on every channel, lying in front of loud garbage; the packet
     // is copied after one spare byte so that float data is also tried unaligned.
     const StreamFormat format =
-        makeFormat(StreamFormat::Encoding(encoding), 48000, channels, bits);
+        StreamFormat{StreamFormat::Encoding(encoding), 48000, channels, bits};
     const std::uint32_t frames = 37;
     std::vector<double> samples(std::size_t(frames) * channels, 0.5);
     std::vector<unsigned char> packet;
@@ -225,7 +213,8 @@ void TestCaptureConverter::unreadableFormatsDeliverNothing()
     QFETCH(int, bits);
 
     CaptureConverter converter;
-    QVERIFY(!converter.configure(makeFormat(StreamFormat::Encoding(encoding), rate, channels, bits)));
+    QVERIFY(
+        !converter.configure(StreamFormat{StreamFormat::Encoding(encoding), rate, channels, bits}));
     const std::vector<unsigned char> bytes(4096, 0x11);
     QVERIFY(convert(converter, bytes, 16).empty());
     QVERIFY(convert(converter, bytes, 16, true).empty());
@@ -238,7 +227,8 @@ void TestCaptureConverter::smallPacketsJoinWithoutClicks()
     const StreamFormat format = floatFormat(44100, 2);
     std::vector<float> tone(2 * 8000);
     for (std::size_t i = 0; i < tone.size() / 2; ++i)
-        tone[2 * i] = tone[2 * i + 1] = float(0.7 * std::sin(2.0 * pi * 997.0 * double(i) / 44100.0));
+        tone[2 * i] = tone[2 * i + 1] =
+            float(0.7 * std::sin(2.0 * pi * 997.0 * double(i) / 44100.0));
     const std::vector<unsigned char> bytes = floatBytes(tone);
 
     CaptureConverter whole;
@@ -250,7 +240,8 @@ void TestCaptureConverter::smallPacketsJoinWithoutClicks()
     std::vector<float> out;
     auto *random = QRandomGenerator::global();
     for (std::size_t frame = 0; frame < tone.size() / 2;) {
-        const std::size_t count = std::min<std::size_t>(random->bounded(1, 31), tone.size() / 2 - frame);
+        const std::size_t count =
+            std::min<std::size_t>(random->bounded(1, 31), tone.size() / 2 - frame);
         const std::vector<unsigned char> packet(bytes.begin() + frame * 8,
                                                 bytes.begin() + (frame + count) * 8);
         const std::vector<float> part = convert(pieces, packet, std::uint32_t(count));
@@ -271,7 +262,7 @@ void TestCaptureConverter::smallPacketsJoinWithoutClicks()
 void TestCaptureConverter::buffersAreReusedBetweenPackets()
 {
     CaptureConverter converter;
-    QVERIFY(converter.configure(makeFormat(StreamFormat::Encoding::Pcm, 44100, 2, 16)));
+    QVERIFY(converter.configure(StreamFormat{StreamFormat::Encoding::Pcm, 44100, 2, 16}));
     const std::vector<unsigned char> big(441 * 4, 0x10);
     const std::vector<unsigned char> small(100 * 4, 0x10);
     std::uint64_t frames = 0;

@@ -13,16 +13,6 @@ namespace {
 
 constexpr int waitMs = 5000;
 
-StreamFormat makeFormat(StreamFormat::Encoding encoding, int rate, int channels, int bits)
-{
-    StreamFormat format;
-    format.encoding = encoding;
-    format.sampleRate = rate;
-    format.channels = channels;
-    format.bitsPerSample = bits;
-    return format;
-}
-
 // What a capture callback received, written on the capture thread, read by the test.
 class Received
 {
@@ -104,10 +94,10 @@ void TestWasapiCapture::integerSamplesAreScaledByTheirWidth_data()
     QTest::addColumn<float>("right");
 
     const int pcm = int(StreamFormat::Encoding::Pcm);
-    QTest::newRow("16-bit extremes") << pcm << 16 << QByteArray::fromHex("0080ff7f") << -1.0f
-                                     << 32767.0f / 32768.0f;
-    QTest::newRow("24-bit extremes") << pcm << 24 << QByteArray::fromHex("000080ffff7f") << -1.0f
-                                     << 8388607.0f / 8388608.0f;
+    QTest::newRow("16-bit extremes")
+        << pcm << 16 << QByteArray::fromHex("0080ff7f") << -1.0f << 32767.0f / 32768.0f;
+    QTest::newRow("24-bit extremes")
+        << pcm << 24 << QByteArray::fromHex("000080ffff7f") << -1.0f << 8388607.0f / 8388608.0f;
     QTest::newRow("24-bit small") << pcm << 24 << QByteArray::fromHex("010000ffffff")
                                   << 1.0f / 8388608.0f << -1.0f / 8388608.0f;
     QTest::newRow("32-bit") << pcm << 32 << QByteArray::fromHex("0000008000000040") << -1.0f
@@ -125,7 +115,7 @@ void TestWasapiCapture::integerSamplesAreScaledByTheirWidth()
     QFETCH(float, left);
     QFETCH(float, right);
 
-    speakers->setLoopbackFormat(makeFormat(StreamFormat::Encoding(encoding), 48000, 2, bits));
+    speakers->setLoopbackFormat(StreamFormat{StreamFormat::Encoding(encoding), 48000, 2, bits});
     Received received;
     WasapiCapture capture;
     QVERIFY(capture.start(L"speakers", received.callback()));
@@ -137,7 +127,7 @@ void TestWasapiCapture::integerSamplesAreScaledByTheirWidth()
 
 void TestWasapiCapture::unreadableFormatStartsButDeliversNothing()
 {
-    speakers->setLoopbackFormat(makeFormat(StreamFormat::Encoding::Pcm, 48000, 2, 8));
+    speakers->setLoopbackFormat(StreamFormat{StreamFormat::Encoding::Pcm, 48000, 2, 8});
     Received received;
     WasapiCapture capture;
     QVERIFY(capture.start(L"speakers", received.callback()));
@@ -277,15 +267,16 @@ void TestWasapiCapture::emptyIdCapturesTheDefaultOutput()
 void TestWasapiCapture::otherLayoutsArriveAs48kStereo()
 {
     // A mono 44100 Hz 16-bit endpoint playing a 1 kHz tone for a second, in 10 ms packets.
-    speakers->setLoopbackFormat(makeFormat(StreamFormat::Encoding::Pcm, 44100, 1, 16));
+    speakers->setLoopbackFormat(StreamFormat{StreamFormat::Encoding::Pcm, 44100, 1, 16});
     Received received;
     WasapiCapture capture;
     QVERIFY(capture.start(L"speakers", received.callback()));
     for (int packet = 0; packet < 100; ++packet) {
         std::vector<std::int16_t> samples(441);
         for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = std::int16_t(std::lround(
-                16384.0 * std::sin(2.0 * 3.14159265358979 * 1000.0 * double(packet * 441 + i) / 44100.0)));
+            samples[i] =
+                std::int16_t(std::lround(16384.0 * std::sin(2.0 * 3.14159265358979 * 1000.0 *
+                                                            double(packet * 441 + i) / 44100.0)));
         speakers->feedInt16(samples);
     }
     QVERIFY(speakers->waitUntilCaptured(waitMs));

@@ -11,16 +11,6 @@ namespace {
 
 constexpr int waitMs = 5000;
 
-StreamFormat makeFormat(StreamFormat::Encoding encoding, int rate, int channels, int bits)
-{
-    StreamFormat format;
-    format.encoding = encoding;
-    format.sampleRate = rate;
-    format.channels = channels;
-    format.bitsPerSample = bits;
-    return format;
-}
-
 // `count` samples counting up from `first`.
 std::vector<std::int16_t> ramp(std::size_t count, int first = 1)
 {
@@ -229,7 +219,7 @@ void TestWasapiPlayer::boundFollowsTheStartedFormat()
 
 void TestWasapiPlayer::floatFallbackWritesScaledSamples()
 {
-    cable->setRenderFormat(makeFormat(StreamFormat::Encoding::Float, 48000, 2, 32));
+    cable->setRenderFormat(StreamFormat{StreamFormat::Encoding::Float, 48000, 2, 32});
     WasapiPlayer player;
     QVERIFY(startOnCable(player));
     const std::vector<std::int16_t> pushed = {-32768, 32767, 16384, -1, 0, 1};
@@ -254,8 +244,7 @@ void TestWasapiPlayer::fallbackLayoutsStayInsideBothBuffers_data()
 
     const int pcm = int(StreamFormat::Encoding::Pcm);
     const int floating = int(StreamFormat::Encoding::Float);
-    QTest::newRow("float 5.1") << floating << 6 << 32
-                               << QList<qint64>{1000, -2000, 0, 0, 0, 0};
+    QTest::newRow("float 5.1") << floating << 6 << 32 << QList<qint64>{1000, -2000, 0, 0, 0, 0};
     QTest::newRow("float mono") << floating << 1 << 32 << QList<qint64>{-500};
     QTest::newRow("16-bit mono") << pcm << 1 << 16 << QList<qint64>{-500};
     QTest::newRow("24-bit stereo") << pcm << 2 << 24 << QList<qint64>{1000 * 256, -2000 * 256};
@@ -270,7 +259,8 @@ void TestWasapiPlayer::fallbackLayoutsStayInsideBothBuffers()
     QFETCH(int, bits);
     QFETCH(QList<qint64>, firstFrame);
 
-    const StreamFormat format = makeFormat(StreamFormat::Encoding(encoding), 48000, channels, bits);
+    const StreamFormat format =
+        StreamFormat{StreamFormat::Encoding(encoding), 48000, channels, bits};
     cable->setRenderFormat(format);
     WasapiPlayer player;
     QVERIFY(startOnCable(player));
@@ -306,12 +296,13 @@ void TestWasapiPlayer::fallbackLayoutsStayInsideBothBuffers()
     }
     // 1503 samples are 751 stereo frames and a half; the third wake plays nothing but zeros.
     const std::size_t thirdWake = 2 * 480 * std::size_t(format.blockAlign());
-    QVERIFY(std::all_of(bytes.begin() + thirdWake, bytes.end(), [](unsigned char b) { return b == 0; }));
+    QVERIFY(std::all_of(bytes.begin() + thirdWake, bytes.end(),
+                        [](unsigned char b) { return b == 0; }));
 }
 
 void TestWasapiPlayer::unwritableFallbackFailsToStart()
 {
-    cable->setRenderFormat(makeFormat(StreamFormat::Encoding::Pcm, 48000, 2, 8));
+    cable->setRenderFormat(StreamFormat{StreamFormat::Encoding::Pcm, 48000, 2, 8});
     WasapiPlayer player;
     QVERIFY(!startOnCable(player));
     QCOMPARE(cable->openStreams(), 0);
