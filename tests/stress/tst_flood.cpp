@@ -164,7 +164,8 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         QVERIFY(probe.answers >= 10);
         QVERIFY(probe.slowestMs <= 100);
         QCOMPARE(probe.largestTable, DeviceTable::maxDevices);
-        QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
+        if (ProcessMemory::residentSetTracksTheProgram())
+            QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
         QCOMPARE(logBytes, 0);
     }
     // The phones registered before the flood are still there, and were served throughout.
