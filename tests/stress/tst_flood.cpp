@@ -8,6 +8,7 @@
 #include "core/servercore.h"
 #include "e2esupport.h"
 #include "floodsender.h"
+#include "instrumentation.h"
 #include "processmemory.h"
 #include "support/netns.h"
 
@@ -164,7 +165,7 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         QVERIFY(probe.answers >= 10);
         QVERIFY(probe.slowestMs <= 100);
         QCOMPARE(probe.largestTable, DeviceTable::maxDevices);
-        if (ProcessMemory::residentSetTracksTheProgram())
+        if (Instrumentation::residentSetTracksTheProgram())
             QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
         QCOMPARE(logBytes, 0);
     }
