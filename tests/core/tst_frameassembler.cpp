@@ -10,7 +10,9 @@
 
 // The thread sanitizer's runtime defines the global allocation operators itself, so they
 // cannot be replaced there and the allocation count is left to the other builds.
-#if defined(__has_feature)
+#if defined(__SANITIZE_THREAD__)
+#define KESTRUNE_OWNS_NO_OPERATOR_NEW
+#elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define KESTRUNE_OWNS_NO_OPERATOR_NEW
 #endif
