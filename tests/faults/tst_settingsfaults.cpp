@@ -9,14 +9,18 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
-
 #include <unistd.h>
 
 namespace {
 
-enum class Damage { Contents, Directory, SymlinkLoop, NoPermission };
+enum class Damage
+{
+    Contents,
+    Directory,
+    SymlinkLoop,
+    NoPermission
+};
 
 } // namespace
 
@@ -63,8 +67,8 @@ void TestSettingsFaults::damagedSettingsReadAsDefaultsAndStayUntouched_data()
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<bool>("writable"); // whether a changed setting can be stored afterwards
 
-    QTest::newRow("cut off in a line") << Damage::Contents << QByteArray("[General]\ndarkThe")
-                                       << true;
+    QTest::newRow("cut off in a line")
+        << Damage::Contents << QByteArray("[General]\ndarkThe") << true;
     QTest::newRow("zeroes from a crash") << Damage::Contents << QByteArray(8192, '\0') << true;
     // A serialised value whose type and length say anything.
     QTest::newRow("broken serialised values")
@@ -79,8 +83,8 @@ void TestSettingsFaults::damagedSettingsReadAsDefaultsAndStayUntouched_data()
     QTest::newRow("4 MB of brackets and escapes") << Damage::Contents << huge << true;
     QTest::newRow("a directory in its place") << Damage::Directory << QByteArray() << false;
     QTest::newRow("a link to itself") << Damage::SymlinkLoop << QByteArray() << true;
-    QTest::newRow("no read permission") << Damage::NoPermission << QByteArray("[General]\n")
-                                        << true;
+    QTest::newRow("no read permission")
+        << Damage::NoPermission << QByteArray("[General]\n") << true;
 }
 
 void TestSettingsFaults::damagedSettingsReadAsDefaultsAndStayUntouched()

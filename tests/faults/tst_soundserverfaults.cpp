@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
 
 using namespace E2e;
@@ -146,8 +145,8 @@ void TestSoundServerFaults::serverKilledWhileStreaming()
     qInfo("sound server killed while streaming: isRunning %d, %d datagrams in the next second, "
           "a property read in %lld ms, %d devices listed; after its restart: %d devices, "
           "stop and start gives isRunning %d and %d datagrams in a second, %d capture streams",
-          runningWithoutServer, streamedWithoutServer, answer, devicesWithoutServer,
-          devicesAgain, restarted, streamedAgain, ourStreams("source-outputs"));
+          runningWithoutServer, streamedWithoutServer, answer, devicesWithoutServer, devicesAgain,
+          restarted, streamedAgain, ourStreams("source-outputs"));
     QVERIFY(answer >= 0 && answer < 100);
     QCOMPARE(devicesWithoutServer, 0);
     QCOMPARE(devicesAgain, 2);

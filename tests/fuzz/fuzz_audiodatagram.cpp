@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (packet.data() != datagram.data() + AudioDatagram::headerSize ||
         packet.size() > datagram.size() - AudioDatagram::headerSize)
         std::abort();
-    const int decoded =
-        decoder->decode(reinterpret_cast<const unsigned char *>(packet.data()),
-                        int(packet.size()), pcm.data(), maxDecodeFrameSize);
+    const int decoded = decoder->decode(reinterpret_cast<const unsigned char *>(packet.data()),
+                                        int(packet.size()), pcm.data(), maxDecodeFrameSize);
     if (decoded < 0 || decoded > maxDecodeFrameSize)
         std::abort();
     return 0;

@@ -9,11 +9,9 @@
 
 #include <QHostAddress>
 #include <QSet>
-
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdint>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
 
@@ -55,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::string text = input.ConsumeRandomLengthString(2048);
         const QString address =
             addressForm(sender(input.ConsumeIntegralInRange<std::uint16_t>(0, 300)));
-        const ControlProtocol::Command command = ControlProtocol::parse(
-            QByteArray(text.data(), qsizetype(text.size())), ownName);
+        const ControlProtocol::Command command =
+            ControlProtocol::parse(QByteArray(text.data(), qsizetype(text.size())), ownName);
         switch (command.kind) {
         case ControlProtocol::Command::Kind::Register:
             check(command.name != ownName);

@@ -9,12 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
 

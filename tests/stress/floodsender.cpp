@@ -1,25 +1,22 @@
 #include "floodsender.h"
 
 #include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <cstring>
 
 namespace {
 
 constexpr quint16 ports[] = {8080, 8081, 8082};
 const char *const prefixes[] = {
-    "Kestrune-Hello|",       "Kestrune-Server|",   "Kestrune-Cmd|Mute",
+    "Kestrune-Hello|",       "Kestrune-Server|",        "Kestrune-Cmd|Mute",
     "Kestrune-Cmd|Quality|", "Kestrune-Cmd|Disconnect", "Kestrune-Cmd|Volume|",
 };
-// Quality fields a careless or hostile sender might use; Mute is left out: every valid one
-// would really toggle the test server's output.
-const char *const qualityFields[] = {"64",  "0",          "-5",          "abc",
-                                     "1",   "2147483",    "2147484",     "99999999999",
-                                     " 64", "64kbps",     "+128",        ""};
+// Quality fields a careless or hostile sender might use.
+const char *const qualityFields[] = {"64",      "0",           "-5",  "abc",    "1",    "2147483",
+                                     "2147484", "99999999999", " 64", "64kbps", "+128", ""};
 
 } // namespace
 
@@ -60,7 +57,8 @@ void FloodSender::run()
     const int total = count * 3;
     for (int i = 0; i < total; ++i) {
         // Paced against the clock, so a slow moment is caught up rather than stretched.
-        const auto due = begin + std::chrono::microseconds(std::int64_t(durationMs) * 1000 * i / total);
+        const auto due =
+            begin + std::chrono::microseconds(std::int64_t(durationMs) * 1000 * i / total);
         if (Clock::now() < due)
             std::this_thread::sleep_until(due);
         const quint16 port = ports[i % 3];

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QtGlobal>
-
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -9,8 +8,8 @@
 #include <vector>
 
 // Sends what a hostile or broken network might throw at the program's three ports: random
-// bytes, cut-off prefixes, hellos and commands with random fields, audio headers that lie
-// about their length. It sends from many loopback addresses of 127.1.0.0/16 (never a test
+// bytes, cut-off prefixes, hellos and commands with random fields (a few thousand real Mute
+// commands among them), audio headers that lie about their length. It sends from many loopback addresses of 127.1.0.0/16 (never a test
 // peer's), on a thread of its own with plain sockets, so that neither Qt nor the test's
 // event loop stands between it and the wire.
 class FloodSender

@@ -14,7 +14,8 @@ class SoakPeer : public QObject
     Q_OBJECT
 
 public:
-    enum class State {
+    enum class State
+    {
         Away,    // never registered, or said Disconnect
         Present, // says hello every 2 s
         Silent,  // stopped saying hello without a Disconnect

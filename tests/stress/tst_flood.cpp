@@ -86,7 +86,11 @@ class TestFlood : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void floodLeavesTheCoreResponsiveAndTheStreamWhole();
+
+private:
+    bool speakersMuted = false;
 };
 
 void TestFlood::initTestCase()
@@ -95,7 +99,14 @@ void TestFlood::initTestCase()
     bool ok = false;
     pactl({"info"}, &ok);
     QVERIFY2(ok, "the private PulseAudio does not answer");
+    speakersMuted = sinkMuted("speakers");
     AudioPlatform::install(createSystemAudioPlatform());
+}
+
+void TestFlood::cleanupTestCase()
+{
+    // The flood's Mute commands toggle the fixture's default output.
+    pactl({"set-sink-mute", "speakers", speakersMuted ? "1" : "0"});
 }
 
 void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
@@ -109,10 +120,10 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     const double peerSeconds = (1000 + floodMs + 1500) / 1000.0;
     Child peers[2];
     for (int i = 0; i < 2; ++i) {
-        QVERIFY(peers[i].start(KESTRUNE_PEER,
-                               {"listen", "--bind", peerAddresses[i], "--server", "127.0.0.1",
-                                "--name", QStringLiteral("phone-%1").arg(i), "--seconds",
-                                QString::number(peerSeconds)}));
+        QVERIFY(
+            peers[i].start(KESTRUNE_PEER, {"listen", "--bind", peerAddresses[i], "--server",
+                                           "127.0.0.1", "--name", QStringLiteral("phone-%1").arg(i),
+                                           "--seconds", QString::number(peerSeconds)}));
     }
     QTRY_COMPARE_WITH_TIMEOUT(core.connectedDevices().size(), 2, 5000);
     QTest::qWait(1000); // the stream flows to both before the flood starts

@@ -16,7 +16,6 @@
 #include <QSet>
 #include <QTest>
 #include <QTimer>
-
 #include <algorithm>
 #include <memory>
 #include <random>
