@@ -52,8 +52,8 @@ for name in $suites; do
             -DKESTRUNE_BUILD_BENCH=OFF -- --label-exclude windows
         ;;
     fuzz)
-        CXX=clang++ suite fuzz build-fuzz -DKESTRUNE_FUZZ=ON -DKESTRUNE_BUILD_TESTS=OFF \
-            -DKESTRUNE_BUILD_BENCH=OFF -- --label-regex fuzz
+        CXX=clang++ BUILD_TARGETS=kestrune_fuzzers suite fuzz build-fuzz -DKESTRUNE_FUZZ=ON \
+            -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUNE_BUILD_BENCH=OFF -- --label-regex fuzz
         ;;
     *)
         echo "unknown suite '$name' (normal, asan, tsan, fuzz)" >&2

@@ -141,17 +141,17 @@ void TestSoundServerFaults::serverKilledWhileStreaming()
     core.stopServer();
     core.startServer();
     const bool restarted = core.isRunning();
-    const int streamedAgain = streamedWithin(phone, 1000);
+    const int streamedAgain = streamedWithin(phone, 2000);
     qInfo("sound server killed while streaming: isRunning %d, %d datagrams in the next second, "
           "a property read in %lld ms, %d devices listed; after its restart: %d devices, "
-          "stop and start gives isRunning %d and %d datagrams in a second, %d capture streams",
+          "stop and start gives isRunning %d and %d datagrams in 2 s, %d capture streams",
           runningWithoutServer, streamedWithoutServer, answer, devicesWithoutServer, devicesAgain,
           restarted, streamedAgain, ourStreams("source-outputs"));
     QVERIFY(answer >= 0 && answer < 100);
     QCOMPARE(devicesWithoutServer, 0);
     QCOMPARE(devicesAgain, 2);
     QVERIFY(restarted);
-    QVERIFY(streamedAgain >= 80);
+    QVERIFY(streamedAgain >= 150);
     QCOMPARE(ourStreams("source-outputs"), 1);
 }
 
@@ -209,15 +209,15 @@ void TestSoundServerFaults::capturedDeviceUnloadedAndReloaded()
     core.refreshDevices();
     core.stopServer();
     core.startServer();
-    const int streamedAgain = streamedWithin(phone, 1000);
+    const int streamedAgain = streamedWithin(phone, 2000);
     qInfo("captured device unloaded: isRunning %d, %d datagrams in the next second, a property "
-          "read in %lld ms; reloaded: %d datagrams in a second without a restart, %d after "
-          "stop and start",
+          "read in %lld ms; reloaded: %d datagrams in a second without a restart, %d in 2 s "
+          "after stop and start",
           runningWithoutDevice, streamedWithoutDevice, answer, streamedBackWithoutRestart,
           streamedAgain);
     QVERIFY(answer >= 0 && answer < 100);
     QVERIFY(core.isRunning());
-    QVERIFY(streamedAgain >= 80);
+    QVERIFY(streamedAgain >= 150);
     core.stopServer();
     QVERIFY(unloadModule(module));
 }
@@ -235,6 +235,11 @@ void TestSoundServerFaults::outputDeviceUnloadedAndReloaded()
     QTRY_COMPARE_WITH_TIMEOUT(ourStreams("sink-inputs"), 1, 3000);
 
     QVERIFY(unloadModule(module));
+    // The server ends the stream rather than moving it to another sink.
+    QElapsedTimer ending;
+    ending.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ourStreams("sink-inputs"), 0, 5000);
+    const qint64 endedMs = ending.elapsed();
     QTest::qWait(1000);
     const int streamsWithoutDevice = ourStreams("sink-inputs");
     const qint64 answer = answerMs(core);
@@ -245,10 +250,10 @@ void TestSoundServerFaults::outputDeviceUnloadedAndReloaded()
     core.stopServer();
     core.connectToAddress(phoneAddress);
     QTRY_COMPARE_WITH_TIMEOUT(ourStreams("sink-inputs"), 1, 3000);
-    qInfo("output device unloaded while playing: still connected %d, %d playback streams left "
-          "(none moved elsewhere), a property read in %lld ms; reloaded: stop and connect "
-          "plays into it again",
-          connectedWithoutDevice, streamsWithoutDevice, answer);
+    qInfo("output device unloaded while playing: its stream ended after %lld ms and %d "
+          "playback streams are left a second later (none moved elsewhere), still connected "
+          "%d, a property read in %lld ms; reloaded: stop and connect plays into it again",
+          endedMs, streamsWithoutDevice, connectedWithoutDevice, answer);
     QVERIFY(answer >= 0 && answer < 100);
     QCOMPARE(streamsWithoutDevice, 0);
     core.stopServer();

@@ -27,6 +27,9 @@ namespace {
 constexpr int datagramsPerPort = 100000;
 constexpr int floodMs = 10000;
 constexpr int spoofedSenders = 512; // twice what the device table may hold
+// The time bounds are the program's; a sanitizer slows every thread of it several times, so
+// there only a stall well beyond them counts.
+const int slowdown = Instrumentation::sanitized() ? 4 : 1;
 
 // How long a read of a core property waits behind whatever the event loop is busy with:
 // a queued call every 20 ms, timed from its posting to its run.
@@ -174,7 +177,7 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         QVERIFY(flood.sent() >= 0.99 * 3 * datagramsPerPort);
         QVERIFY2(floodTookMs < floodMs + 2000, "the flood could not be sent in time");
         QVERIFY(probe.answers >= 10);
-        QVERIFY(probe.slowestMs <= 100);
+        QVERIFY(probe.slowestMs <= 100 * slowdown);
         QCOMPARE(probe.largestTable, DeviceTable::maxDevices);
         if (Instrumentation::residentSetTracksTheProgram())
             QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
@@ -189,7 +192,7 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         const QMap<QString, QString> summary = fields(peer.waitForLine("summary:", 0));
         qInfo() << "peer:" << peer.lines.last();
         QVERIFY(summary.value("datagrams").toInt() >= 100 * (floodMs / 1000));
-        QVERIFY(summary.value("longestpause").remove("ms").toDouble() <= 50);
+        QVERIFY(summary.value("longestpause").remove("ms").toDouble() <= 50 * slowdown);
         QCOMPARE(summary.value("malformed"), "0");
     }
 }
