@@ -8,13 +8,15 @@
 #                                   sanitizers, every test but the Windows probe
 #   tsan    build-tsan/             g++ with the thread sanitizer, the same tests
 #   fuzz    build-fuzz/             the fuzz targets of tests/fuzz, a short run each
-# SUITES="normal fuzz" runs only those parts; further arguments go to every ctest run.
+# SUITES="normal fuzz" runs only those parts; further arguments go to every ctest run. Every
+# part runs even when an earlier one failed; the exit status says whether all passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 suites=${SUITES:-normal asan tsan fuzz}
 ctest_args=(--output-on-failure --parallel "$(nproc)" "$@")
+failed=()
 
 # Builds into a directory with extra cmake arguments, then runs ctest there.
 suite() {
@@ -29,9 +31,13 @@ suite() {
     ctest_extra=("$@")
     echo "=== suite $name ($directory)"
     local started=$SECONDS
-    BUILD_DIR=$directory scripts/build.sh "${cmake_args[@]}"
-    ctest --test-dir "$directory" "${ctest_args[@]}" "${ctest_extra[@]}"
-    echo "=== suite $name passed in $((SECONDS - started)) s"
+    if BUILD_DIR=$directory scripts/build.sh "${cmake_args[@]}" &&
+        ctest --test-dir "$directory" "${ctest_args[@]}" "${ctest_extra[@]}"; then
+        echo "=== suite $name passed in $((SECONDS - started)) s"
+    else
+        echo "=== suite $name FAILED after $((SECONDS - started)) s"
+        failed+=("$name")
+    fi
 }
 
 for name in $suites; do
@@ -61,3 +67,9 @@ for name in $suites; do
         ;;
     esac
 done
+
+# Every suite runs even when an earlier one failed, so one run shows everything.
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "=== failed suites: ${failed[*]}"
+    exit 1
+fi
