@@ -10,7 +10,8 @@ packages=(
     libopus-dev libpulse-dev
     pulseaudio pulseaudio-utils sox
     xvfb xauth x11-apps imagemagick fonts-noto-color-emoji fonts-symbola
-    iproute2 util-linux
+    iproute2 util-linux python3
+    clang libclang-rt-dev valgrind
     g++-mingw-w64-x86-64 wine wine64
 )
 sudo=()

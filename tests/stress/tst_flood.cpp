@@ -1,0 +1,201 @@
+// The program's ports are open to the whole network, with no authentication. A flood of
+// random and malformed datagrams on all three, from hundreds of spoofed senders, must not
+// stall the window, starve the phones that are listening, grow memory, fill the log or let
+// the device table (and with it the stream's destinations) grow without bound.
+#include "app/loghandler.h"
+#include "audio/platform/audioplatform.h"
+#include "core/devicetable.h"
+#include "core/servercore.h"
+#include "e2esupport.h"
+#include "floodsender.h"
+#include "instrumentation.h"
+#include "processmemory.h"
+#include "support/netns.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace E2e;
+
+namespace {
+
+constexpr int datagramsPerPort = 100000;
+constexpr int floodMs = 10000;
+constexpr int spoofedSenders = 512; // twice what the device table may hold
+// The time bounds are the program's; a sanitizer slows every thread of it several times, so
+// there only a stall well beyond them counts.
+const int slowdown = Instrumentation::sanitized() ? 4 : 1;
+
+// How long a read of a core property waits behind whatever the event loop is busy with:
+// a queued call every 20 ms, timed from its posting to its run.
+class ResponsivenessProbe
+{
+public:
+    explicit ResponsivenessProbe(ServerCore &core) : core(core)
+    {
+        clock.start();
+        QObject::connect(&timer, &QTimer::timeout, &core, [this] { post(); });
+        timer.start(20);
+    }
+
+    qint64 slowestMs = 0;
+    qint64 longestTickMs = 0; // between two timeouts of the 20 ms timer
+    int answers = 0;
+    int largestTable = 0;
+
+private:
+    void post()
+    {
+        const qint64 posted = clock.elapsed();
+        if (lastTick >= 0)
+            longestTickMs = std::max(longestTickMs, posted - lastTick);
+        lastTick = posted;
+        QMetaObject::invokeMethod(
+            &core,
+            [this, posted] {
+                const QVariantList devices = core.property("connectedDevices").toList();
+                largestTable = std::max(largestTable, int(devices.size()));
+                slowestMs = std::max(slowestMs, clock.elapsed() - posted);
+                ++answers;
+            },
+            Qt::QueuedConnection);
+    }
+
+    ServerCore &core;
+    QElapsedTimer clock;
+    QTimer timer;
+    qint64 lastTick = -1;
+};
+
+bool listsAddress(const QVariantList &devices, const QString &address)
+{
+    for (const QVariant &device : devices) {
+        if (device.toMap().value("ip").toString() == address)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestFlood : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void floodLeavesTheCoreResponsiveAndTheStreamWhole();
+
+private:
+    bool speakersMuted = false;
+};
+
+void TestFlood::initTestCase()
+{
+    KESTRUNE_REQUIRE_PRIVATE_NETWORK();
+    bool ok = false;
+    pactl({"info"}, &ok);
+    QVERIFY2(ok, "the private PulseAudio does not answer");
+    speakersMuted = sinkMuted("speakers");
+    AudioPlatform::install(createSystemAudioPlatform());
+}
+
+void TestFlood::cleanupTestCase()
+{
+    // The flood's Mute commands toggle the fixture's default output.
+    pactl({"set-sink-mute", "speakers", speakersMuted ? "1" : "0"});
+}
+
+void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
+{
+    ServerCore core;
+    core.setSelectedDevice("speakers");
+    core.startServer();
+    QVERIFY(core.isRunning());
+
+    const QStringList peerAddresses{"127.0.0.2", "127.0.0.3"};
+    const double peerSeconds = (1000 + floodMs + 1500) / 1000.0;
+    Child peers[2];
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(
+            peers[i].start(KESTRUNE_PEER, {"listen", "--bind", peerAddresses[i], "--server",
+                                           "127.0.0.1", "--name", QStringLiteral("phone-%1").arg(i),
+                                           "--seconds", QString::number(peerSeconds)}));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(core.connectedDevices().size(), 2, 5000);
+    QTest::qWait(1000); // the stream flows to both before the flood starts
+    const qint64 residentBefore = ProcessMemory::residentBytes();
+
+    // The program's own log handler, in a directory of its own, for the flood's duration.
+    QTemporaryDir logDirectory;
+    QVERIFY(logDirectory.isValid());
+    const QString previousDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(logDirectory.path()));
+    const QtMessageHandler previousHandler = qInstallMessageHandler(handleQtMessage);
+
+    FloodSender flood(datagramsPerPort, floodMs, spoofedSenders, 20261209);
+    QElapsedTimer flooding;
+    flooding.start();
+    bool started = false;
+    qint64 floodTookMs = 0;
+    {
+        ResponsivenessProbe probe(core);
+        started = flood.start();
+        // The program's own kind of event loop, not the test's waiting loop, which sleeps
+        // between its rounds.
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!flood.finished())
+                return;
+            if (!floodTookMs)
+                floodTookMs = flooding.elapsed();
+            else if (flooding.elapsed() - floodTookMs >= 300) // what is still queued
+                loop.quit();
+        });
+        poll.start(50);
+        if (started)
+            loop.exec();
+        qInstallMessageHandler(previousHandler);
+        QDir::setCurrent(previousDirectory);
+        QVERIFY(started);
+
+        const QFileInfo log(logDirectory.filePath("debug.log"));
+        const qint64 logBytes = log.exists() ? log.size() : 0;
+        const qint64 residentAfter = ProcessMemory::residentBytes();
+        qInfo("flood: %lld datagrams in %lld ms; slowest of %d property reads %lld ms, "
+              "longest wait for a 20 ms timer %lld ms; largest device table %d; resident "
+              "memory %+.1f MB; log %+lld bytes",
+              flood.sent(), floodTookMs, probe.answers, probe.slowestMs, probe.longestTickMs,
+              probe.largestTable, (residentAfter - residentBefore) / 1e6, logBytes);
+        QVERIFY(flood.sent() >= 0.99 * 3 * datagramsPerPort);
+        QVERIFY2(floodTookMs < floodMs + 2000, "the flood could not be sent in time");
+        QVERIFY(probe.answers >= 10);
+        QVERIFY(probe.slowestMs <= 100 * slowdown);
+        QCOMPARE(probe.largestTable, DeviceTable::maxDevices);
+        if (Instrumentation::residentSetTracksTheProgram())
+            QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
+        QCOMPARE(logBytes, 0);
+    }
+    // The phones registered before the flood are still there, and were served throughout.
+    const QVariantList devices = core.connectedDevices();
+    QVERIFY(listsAddress(devices, peerAddresses[0]) && listsAddress(devices, peerAddresses[1]));
+    QVERIFY(core.isRunning());
+    for (Child &peer : peers) {
+        QVERIFY(peer.finish(10000));
+        const QMap<QString, QString> summary = fields(peer.waitForLine("summary:", 0));
+        qInfo() << "peer:" << peer.lines.last();
+        QVERIFY(summary.value("datagrams").toInt() >= 100 * (floodMs / 1000));
+        QVERIFY(summary.value("longestpause").remove("ms").toDouble() <= 50 * slowdown);
+        QCOMPARE(summary.value("malformed"), "0");
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFlood)
+#include "tst_flood.moc"
