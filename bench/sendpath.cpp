@@ -5,6 +5,7 @@
 #include "audio/opuscodec.h"
 #include "core/audiodatagram.h"
 #include "net/udpsocket.h"
+#include "music.h"
 #include "support/netns.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
@@ -147,25 +147,6 @@ void benchSend()
                     c.targets, c.targets == 1 ? " " : "s", ours / 1000, ours / 1000 / c.targets,
                     bare / 1000, ours / bare);
     }
-}
-
-// One second of something music-like, so the encoder has real work: two tones per
-// channel and a little noise.
-std::vector<std::int16_t> music()
-{
-    std::minstd_rand random(1);
-    std::uniform_real_distribution<double> noise(-1, 1);
-    std::vector<std::int16_t> pcm(std::size_t(sampleRate) * channels);
-    for (int i = 0; i < sampleRate; ++i) {
-        const double t = double(i) / sampleRate;
-        const double left = 0.3 * std::sin(2 * M_PI * 220 * t) +
-                            0.2 * std::sin(2 * M_PI * 1320 * t) + 0.05 * noise(random);
-        const double right = 0.3 * std::sin(2 * M_PI * 330 * t) +
-                             0.2 * std::sin(2 * M_PI * 2475 * t) + 0.05 * noise(random);
-        pcm[2 * std::size_t(i)] = std::int16_t(left * 32767);
-        pcm[2 * std::size_t(i) + 1] = std::int16_t(right * 32767);
-    }
-    return pcm;
 }
 
 bool benchEncode()
