@@ -5,7 +5,7 @@
 
 OUT_DIR holds what bench/measure.sh left there: NAME.json figures and NAME.txt output.
 Prints the table and writes RESULTS_MD: the table, the machine, and each benchmark's own
-output. A figure that was not measured shows as "not measured".
+output; and next to it the same name ending in .json with every figure. A figure that was not measured shows as "not measured".
 """
 import datetime
 import glob
@@ -68,6 +68,7 @@ def rows(f):
             continue
         run = player[key]
         bound = run["server_buffering_ms"] + QUEUE_CAP_MS + ALLOWANCE_MS
+        label += f" (against the sink during the run: {100 * (run['phone_over_sink'] - 1):+.3f} %)"
         table.append(("Player-mode latency", f"{label}, {run['seconds']:.0f} s",
                       f"{run['first_median']:.1f} → {run['last_median']:.1f} ms, "
                       f"{run['slope_ms_per_min']:+.1f} ms/min, max {run['max']:.1f} ms",
@@ -143,7 +144,11 @@ def machine():
 
 def main():
     out_dir, results_md = sys.argv[1], sys.argv[2]
-    table = markdown(rows(load(out_dir)))
+    figures = load(out_dir)
+    # Every figure, with the time series behind the drift and memory rows, next to the table.
+    with open(os.path.splitext(results_md)[0] + ".json", "w") as raw:
+        json.dump(figures, raw, indent=1)
+    table = markdown(rows(figures))
     print(table)
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     details = []

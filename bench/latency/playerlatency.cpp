@@ -2,7 +2,8 @@
 // monitor of the sink the program plays into. The phone is simulated in this process: it
 // sends a tone burst every 700 ms in an otherwise silent stream, at its own pace, first on
 // time, then with its clock 0.1 % fast and 0.1 % slow, to show where the queue between the
-// datagrams and the device goes. The queue's depth is what the latency holds beyond the
+// datagrams and the device goes. "On time" is the sink's own clock, measured first: a null
+// sink's clock need not run at this machine's rate. The queue's depth is what the latency holds beyond the
 // sound server's own buffering, which pactl reports for the program's stream. See
 // bench/README.md.
 //   bench_playerlatency [--seconds S] [--drift-seconds D] [--json FILE]
@@ -37,6 +38,7 @@ struct Run
     std::vector<double> at;        // seconds since the first burst
     std::vector<double> latencies; // ms, in the same order
     std::vector<double> serverMs;  // the sound server's buffering of the program's stream
+    double phoneOverSink = 0;      // the phone's clock against the sink's during the run
 };
 
 // The buffer and sink latency pactl reports for the program's stream, in ms; -1 when the
@@ -73,13 +75,24 @@ void pair(const std::vector<BenchClock::time_point> &sent,
     }
 }
 
-bool measure(Run &run)
+// The sink's frames per second of this machine's clock, from a recording of its monitor.
+double sinkRate(double seconds)
+{
+    MonitorRecorder recorder(threshold);
+    if (!recorder.start(E2e::monitorOf(sink).toStdString()))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(qint64(seconds * 1000)));
+    recorder.stop();
+    return recorder.framesPerSecond();
+}
+
+bool measure(Run &run, double sinkClock)
 {
     E2e::Driver program;
     if (!program.start({"--output", sink, "--connect", phoneAddress}))
         return false;
     MonitorRecorder recorder(threshold);
-    BurstSender phone(burstEvery, run.rate);
+    BurstSender phone(burstEvery, run.rate * sinkClock);
     if (!recorder.start(E2e::monitorOf(sink).toStdString()) ||
         !phone.start(phoneAddress, "127.0.0.1", 8080))
         return false;
@@ -94,6 +107,7 @@ bool measure(Run &run)
     std::this_thread::sleep_for(std::chrono::milliseconds(600)); // the last burst plays
     recorder.stop();
     program.quit();
+    run.phoneOverSink = run.rate * sinkClock * 48000 / recorder.framesPerSecond();
     pair(phone.burstTimes(), recorder.onsets(), run);
     return !run.latencies.empty();
 }
@@ -147,10 +161,18 @@ int main(int argc, char **argv)
     std::vector<Run> runs = {{"on_time", 1.0, seconds, {}, {}, {}},
                              {"fast", 1.001, driftSeconds, {}, {}, {}},
                              {"slow", 0.999, driftSeconds, {}, {}, {}}};
-    QJsonObject results;
-    std::printf("player-mode latency, datagram sent to tone in the sink's monitor (ms):\n");
+    const double rate = sinkRate(std::min(10.0, seconds + 1));
+    if (rate <= 0) {
+        std::fprintf(stderr, "cannot record the monitor of %s\n", qPrintable(sink));
+        return 1;
+    }
+    const double sinkClock = rate / 48000;
+    QJsonObject results{{"sink_clock", sinkClock}};
+    std::printf("player-mode latency, datagram sent to tone in the sink's monitor (ms); the sink "
+                "plays %.1f frames a second (%+.3f %%), the phone's clock follows it:\n",
+                rate, 100 * (sinkClock - 1));
     for (Run &run : runs) {
-        if (!measure(run)) {
+        if (!measure(run, sinkClock)) {
             std::fprintf(stderr, "player-mode run '%s' heard nothing\n", qPrintable(run.key));
             return 1;
         }
@@ -162,12 +184,14 @@ int main(int argc, char **argv)
         const double late = medianBetween(run, span - std::min(10.0, span / 3), span + 1);
         const double slope = slopePerMinute(run);
         std::printf("  sender clock %-6s %5.0f s: median %6.2f  p90 %6.2f  max %6.2f  (%zu bursts)"
-                    "\n    first %.2f, last %.2f, slope %+.1f ms/min; sound server holds %.1f, "
-                    "pending queue about %.1f\n",
+                    "\n    phone against sink %+.3f %%; first %.2f, last %.2f, slope %+.1f ms/min; "
+                    "sound server holds %.1f, pending queue about %.1f\n",
                     qPrintable(run.key), run.seconds, latency.median, latency.p90, latency.max,
-                    latency.count, early, late, slope, serverMs, queueMs);
+                    latency.count, 100 * (run.phoneOverSink - 1), early, late, slope, serverMs,
+                    queueMs);
         QJsonObject entry = ResultFile::toJson(latency);
         entry.insert("rate", run.rate);
+        entry.insert("phone_over_sink", run.phoneOverSink);
         entry.insert("seconds", run.seconds);
         entry.insert("first_median", early);
         entry.insert("last_median", late);

@@ -46,12 +46,24 @@ void MonitorRecorder::stop()
     connection = nullptr;
 }
 
+double MonitorRecorder::framesPerSecond() const
+{
+    const double seconds = std::chrono::duration<double>(lastBlock - countedFrom).count();
+    return countedFrames > 0 && seconds > 0 ? double(countedFrames) / seconds : 0;
+}
+
 void MonitorRecorder::run()
 {
     std::vector<float> block(blockFrames * 2);
+    started = BenchClock::now();
     while (running) {
         if (pa_simple_read(connection, block.data(), block.size() * sizeof(float), nullptr) < 0)
             return;
-        detector.feed(block.data(), blockFrames, BenchClock::now());
+        lastBlock = BenchClock::now();
+        detector.feed(block.data(), blockFrames, lastBlock);
+        if (countedFrom != BenchClock::time_point())
+            countedFrames += blockFrames;
+        else if (lastBlock - started >= std::chrono::seconds(1))
+            countedFrom = lastBlock;
     }
 }

@@ -21,11 +21,19 @@ public:
     void stop();
     // Read after stop.
     const std::vector<BenchClock::time_point> &onsets() const { return detector.onsets(); }
+    // The source's clock as this machine's clock sees it: frames recorded per second, from
+    // the first second on (the start may bring what the server had buffered). Read after
+    // stop; 0 when the recording was too short.
+    double framesPerSecond() const;
 
 private:
     void run();
 
-    OnsetDetector detector; // the recording thread's until stop
+    OnsetDetector detector; // the recording thread's until stop, as are the four below
+    BenchClock::time_point started;
+    BenchClock::time_point countedFrom; // the first block after the first second
+    BenchClock::time_point lastBlock;
+    std::size_t countedFrames = 0;
     pa_simple *connection = nullptr;
     std::atomic<bool> running{false};
     std::thread thread;
