@@ -15,12 +15,14 @@
 #include "support/netns.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +52,17 @@ QStringList ffmpegArguments(const QString &monitor, const QString &application, 
             "libopus",       "-application", application,   "-frame_duration", "10",
             "-b:a",          "128k",         "-f",          "rtp",
             QStringLiteral("rtp://127.0.0.1:%1").arg(port)};
+}
+
+// User and system time of a process so far, in seconds.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+    // After the name: state is field 3 of the file, utime and stime are 14 and 15.
+    return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
 }
 
 // For each reference click, the first onset of the pipeline after it within the window.
@@ -139,6 +152,9 @@ int main(int argc, char **argv)
     ClickPlayer player;
     if (!player.start(sink.toStdString(), clickPeriodMs))
         return 1;
+    const qint64 programPid = program.process.processId();
+    const double cpuBefore = cpuSeconds(programPid);
+    const BenchClock::time_point clicksBegan = BenchClock::now();
     const auto end = BenchClock::now() +
                      std::chrono::milliseconds(qint64((clicks + warmUpClicks) * clickPeriodMs));
     while (BenchClock::now() < end) {
@@ -146,6 +162,8 @@ int main(int argc, char **argv)
         hello(); // stays registered
     }
     player.stop();
+    const double programCpuShare = (cpuSeconds(programPid) - cpuBefore) /
+                                   (millisecondsBetween(clicksBegan, BenchClock::now()) / 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the last click arrives
     reference.stop();
     for (Pipeline &pipeline : pipelines) {
@@ -172,6 +190,8 @@ int main(int argc, char **argv)
         entry.insert("label", pipeline.label);
         results.insert(pipeline.key, entry);
     }
+    std::printf("  the program's CPU meanwhile: %.2f %% of one core\n", 100 * programCpuShare);
+    results.insert("program_cpu_share", programCpuShare);
     if (!jsonPath.isEmpty() && !ResultFile::write(jsonPath, {{"server_latency", results}}))
         return 1;
     return pipelines[0].latencies.empty() ? 1 : 0;
