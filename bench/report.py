@@ -81,11 +81,10 @@ def rows(f):
                       f"{cost['bare_per_frame']:,} a frame)",
                       f"≤ 1.05: {verdict(cost['ratio'] <= 1.05)}"))
     cpu = f.get("program_cpu")
-    if cpu:
-        table.append(("CPU, whole program", "idle, window offscreen",
-                      f"{100 * cpu['idle_share']:.2f} % of one core", ""))
-        table.append(("CPU, whole program", "streaming music to one phone",
-                      f"{100 * cpu['streaming_share']:.2f} % of one core", ""))
+    for key, label in (("idle_share", "idle, window offscreen"),
+                       ("streaming_share", "streaming music to one phone")):
+        if cpu:
+            table.append(("CPU, whole program", label, f"{100 * cpu[key]:.2f} % of one core", ""))
 
     fan = f.get("fan_out")
     if fan:

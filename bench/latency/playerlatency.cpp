@@ -8,12 +8,12 @@
 // bench/README.md.
 //   bench_playerlatency [--seconds S] [--drift-seconds D] [--json FILE]
 
+#include "benchmain.h"
 #include "burstsender.h"
 #include "distribution.h"
 #include "e2esupport.h"
 #include "monitorrecorder.h"
 #include "resultfile.h"
-#include "support/netns.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -142,21 +142,13 @@ double medianBetween(const Run &run, double from, double to)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const QStringList arguments = application.arguments();
-    const auto option = [&](const QString &name, const QString &fallback) {
-        const int at = arguments.indexOf(name);
-        return at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : fallback;
-    };
+    using BenchMain::option;
     const double seconds = option("--seconds", "30").toDouble();
     const double driftSeconds = option("--drift-seconds", "60").toDouble();
     const QString jsonPath = option("--json", "");
 
-    const QString why = TestNetwork::whyNotPrivate();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "refusing to run outside a private network namespace: %s\n",
-                     qPrintable(why));
+    if (!BenchMain::inPrivateNetwork())
         return 2;
-    }
 
     std::vector<Run> runs = {{"on_time", 1.0, seconds, {}, {}, {}},
                              {"fast", 1.001, driftSeconds, {}, {}, {}},

@@ -6,13 +6,13 @@
 // the reference time of each click. See bench/README.md.
 //   bench_serverlatency [--clicks N] [--json FILE]
 
+#include "benchmain.h"
 #include "clickplayer.h"
 #include "distribution.h"
 #include "e2esupport.h"
 #include "monitorrecorder.h"
 #include "opusreceiver.h"
 #include "resultfile.h"
-#include "support/netns.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -89,20 +89,12 @@ void match(const std::vector<BenchClock::time_point> &reference, Pipeline &pipel
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const QStringList arguments = application.arguments();
-    const auto option = [&](const QString &name, const QString &fallback) {
-        const int at = arguments.indexOf(name);
-        return at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : fallback;
-    };
+    using BenchMain::option;
     const int clicks = option("--clicks", "40").toInt();
     const QString jsonPath = option("--json", "");
 
-    const QString why = TestNetwork::whyNotPrivate();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "refusing to run outside a private network namespace: %s\n",
-                     qPrintable(why));
+    if (!BenchMain::inPrivateNetwork())
         return 2;
-    }
     const QString monitor = E2e::monitorOf(sink);
     if (monitor.isEmpty()) {
         std::fprintf(stderr, "no sink '%s' on the sound server\n", qPrintable(sink));

@@ -1,9 +1,8 @@
 #include "burstsender.h"
 
 #include "core/audiodatagram.h"
+#include "ipv4.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <opus.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <QByteArray>
 
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -18,15 +18,6 @@ constexpr int sampleRate = 48000;
 constexpr int frameSize = 480;
 constexpr int burstFrames = 2; // 20 ms of tone
 constexpr double burstHz = 1000;
-
-sockaddr_in addressOf(const std::string &address, std::uint16_t port)
-{
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &result.sin_addr);
-    return result;
-}
 
 } // namespace
 
@@ -45,21 +36,18 @@ bool BurstSender::start(const std::string &from, const std::string &to, std::uin
         return false;
     opus_encoder_ctl(encoder, OPUS_SET_BITRATE(128000));
     socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in local = addressOf(from, 0);
-    const sockaddr_in remote = addressOf(to, port);
+    const sockaddr_in local = ipv4(from, 0);
+    const sockaddr_in remote = ipv4(to, port);
     if (socket < 0 || bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) < 0 ||
         connect(socket, reinterpret_cast<const sockaddr *>(&remote), sizeof remote) < 0)
         return false;
-    running = true;
-    thread = std::thread(&BurstSender::run, this);
+    worker.start([this] { run(); });
     return true;
 }
 
 void BurstSender::stop()
 {
-    running = false;
-    if (thread.joinable())
-        thread.join();
+    worker.stop();
     if (socket >= 0)
         close(socket);
     socket = -1;
@@ -75,7 +63,7 @@ void BurstSender::run()
     QByteArray datagram;
     const auto period = std::chrono::duration<double>(double(frameSize) / sampleRate / rate);
     const BenchClock::time_point begin = BenchClock::now();
-    for (std::int64_t frame = 0; running; ++frame) {
+    for (std::int64_t frame = 0; worker.keepRunning(); ++frame) {
         const std::int64_t intoBurst = frame % burstEvery;
         for (int i = 0; i < frameSize; ++i) {
             const double t = double(intoBurst * frameSize + i) / sampleRate;

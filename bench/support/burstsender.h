@@ -1,10 +1,9 @@
 #pragma once
 
 #include "onsetdetector.h"
+#include "workerthread.h"
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct OpusEncoder;
@@ -32,6 +31,5 @@ private:
     OpusEncoder *encoder = nullptr;
     int socket = -1;
     std::vector<BenchClock::time_point> bursts; // the sending thread's until stop
-    std::atomic<bool> running{false};
-    std::thread thread;
+    WorkerThread worker;
 };

@@ -1,6 +1,6 @@
 #include "clickplayer.h"
 
-#include <pulse/simple.h>
+#include "pulsesimple.h"
 
 #include <cmath>
 #include <vector>
@@ -22,29 +22,18 @@ ClickPlayer::~ClickPlayer()
 bool ClickPlayer::start(const std::string &sink, double periodMs)
 {
     periodFrames = std::size_t(std::llround(periodMs * sampleRate / 1000));
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, sampleRate, 2};
     // A short buffer: the clicks are timed where they come out, not where they go in, but
     // a long one would only delay the run.
-    pa_buffer_attr attributes;
-    attributes.maxlength = std::uint32_t(-1);
-    attributes.tlength = std::uint32_t(4 * blockFrames * 2 * sizeof(float));
-    attributes.prebuf = std::uint32_t(-1);
-    attributes.minreq = std::uint32_t(blockFrames * 2 * sizeof(float));
-    attributes.fragsize = std::uint32_t(-1);
-    connection = pa_simple_new(nullptr, "bench clicks", PA_STREAM_PLAYBACK, sink.c_str(),
-                               "clicks", &spec, nullptr, &attributes, nullptr);
+    connection = openFloatStereo(PA_STREAM_PLAYBACK, sink, "clicks", blockFrames, 4 * blockFrames);
     if (!connection)
         return false;
-    running = true;
-    thread = std::thread(&ClickPlayer::run, this);
+    worker.start([this] { run(); });
     return true;
 }
 
 void ClickPlayer::stop()
 {
-    running = false;
-    if (thread.joinable())
-        thread.join();
+    worker.stop();
     if (connection)
         pa_simple_free(connection);
     connection = nullptr;
@@ -54,7 +43,7 @@ void ClickPlayer::run()
 {
     std::vector<float> block(blockFrames * 2);
     std::size_t position = 0; // frames played since start
-    while (running) {
+    while (worker.keepRunning()) {
         for (std::size_t i = 0; i < blockFrames; ++i, ++position) {
             const std::size_t intoPeriod = position % periodFrames;
             const double value =

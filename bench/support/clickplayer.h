@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
+#include "workerthread.h"
+
 #include <string>
-#include <thread>
 
 struct pa_simple;
 
@@ -22,6 +22,5 @@ private:
 
     pa_simple *connection = nullptr;
     std::size_t periodFrames = 0;
-    std::atomic<bool> running{false};
-    std::thread thread;
+    WorkerThread worker;
 };

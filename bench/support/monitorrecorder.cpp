@@ -1,6 +1,6 @@
 #include "monitorrecorder.h"
 
-#include <pulse/simple.h>
+#include "pulsesimple.h"
 
 #include <vector>
 
@@ -20,27 +20,16 @@ MonitorRecorder::~MonitorRecorder()
 
 bool MonitorRecorder::start(const std::string &source)
 {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, sampleRate, 2};
-    pa_buffer_attr attributes;
-    attributes.maxlength = std::uint32_t(-1);
-    attributes.tlength = std::uint32_t(-1);
-    attributes.prebuf = std::uint32_t(-1);
-    attributes.minreq = std::uint32_t(-1);
-    attributes.fragsize = std::uint32_t(blockFrames * 2 * sizeof(float));
-    connection = pa_simple_new(nullptr, "bench recorder", PA_STREAM_RECORD, source.c_str(),
-                               "reference", &spec, nullptr, &attributes, nullptr);
+    connection = openFloatStereo(PA_STREAM_RECORD, source, "reference", blockFrames);
     if (!connection)
         return false;
-    running = true;
-    thread = std::thread(&MonitorRecorder::run, this);
+    worker.start([this] { run(); });
     return true;
 }
 
 void MonitorRecorder::stop()
 {
-    running = false;
-    if (thread.joinable())
-        thread.join();
+    worker.stop();
     if (connection)
         pa_simple_free(connection);
     connection = nullptr;
@@ -56,7 +45,7 @@ void MonitorRecorder::run()
 {
     std::vector<float> block(blockFrames * 2);
     started = BenchClock::now();
-    while (running) {
+    while (worker.keepRunning()) {
         if (pa_simple_read(connection, block.data(), block.size() * sizeof(float), nullptr) < 0)
             return;
         lastBlock = BenchClock::now();

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "onsetdetector.h"
+#include "workerthread.h"
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 struct pa_simple;
 
@@ -35,6 +34,5 @@ private:
     BenchClock::time_point lastBlock;
     std::size_t countedFrames = 0;
     pa_simple *connection = nullptr;
-    std::atomic<bool> running{false};
-    std::thread thread;
+    WorkerThread worker;
 };

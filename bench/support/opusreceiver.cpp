@@ -1,9 +1,8 @@
 #include "opusreceiver.h"
 
 #include "core/audiodatagram.h"
+#include "ipv4.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <opus.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,15 +14,6 @@ namespace {
 
 constexpr int sampleRate = 48000;
 constexpr int maxFrames = 5760;
-
-sockaddr_in addressOf(const std::string &address, std::uint16_t port)
-{
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &result.sin_addr);
-    return result;
-}
 
 } // namespace
 
@@ -49,19 +39,16 @@ bool OpusReceiver::start(const std::string &address, std::uint16_t port)
     // Wakes the loop now and then, so that stop never waits for a datagram.
     const timeval timeout{0, 100000};
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const sockaddr_in local = addressOf(address, port);
+    const sockaddr_in local = ipv4(address, port);
     if (bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) < 0)
         return false;
-    running = true;
-    thread = std::thread(&OpusReceiver::run, this);
+    worker.start([this] { run(); });
     return true;
 }
 
 void OpusReceiver::stop()
 {
-    running = false;
-    if (thread.joinable())
-        thread.join();
+    worker.stop();
     if (socket >= 0)
         close(socket);
     socket = -1;
@@ -73,7 +60,7 @@ void OpusReceiver::stop()
 void OpusReceiver::sendFrom(const std::string &address, std::uint16_t port,
                             const std::string &payload)
 {
-    const sockaddr_in to = addressOf(address, port);
+    const sockaddr_in to = ipv4(address, port);
     sendto(socket, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr *>(&to),
            sizeof to);
 }
@@ -82,7 +69,7 @@ void OpusReceiver::run()
 {
     std::vector<unsigned char> datagram(65536);
     std::vector<opus_int16> pcm(std::size_t(maxFrames) * 2);
-    while (running) {
+    while (worker.keepRunning()) {
         const ssize_t size = recv(socket, datagram.data(), datagram.size(), 0);
         if (size <= 0)
             continue;

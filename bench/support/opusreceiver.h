@@ -1,12 +1,11 @@
 #pragma once
 
 #include "onsetdetector.h"
+#include "workerthread.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 
 struct OpusDecoder;
 
@@ -48,6 +47,5 @@ private:
     OpusDecoder *decoder = nullptr;
     int socket = -1;
     std::atomic<int> received{0};
-    std::atomic<bool> running{false};
-    std::thread thread;
+    WorkerThread worker;
 };
