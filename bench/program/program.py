@@ -15,6 +15,7 @@ Runs inside a private network namespace with a private PulseAudio (bench/run see
 import argparse
 import json
 import os
+import signal
 import subprocess
 import tempfile
 import time
@@ -48,7 +49,11 @@ class Processes:
 
     def __exit__(self, *exc):
         for child in reversed(self.children):
-            child.terminate()
+            # A shell pipeline is its own process group: end all of it, not just the shell.
+            if child.args and isinstance(child.args, str):
+                os.killpg(child.pid, signal.SIGTERM)
+            else:
+                child.terminate()
             try:
                 child.wait(10)
             except subprocess.TimeoutExpired:
