@@ -1,10 +1,15 @@
 // What one 10 ms frame costs on the capture thread: building its datagram, sending it to
-// every phone, and encoding it (against a bare libopus call, to price the wrapper).
-// Run through bench/run-sendpath.sh; see bench/README.md for what the figures mean.
+// every phone, and encoding it (against a bare libopus call, to price the wrapper); and from
+// these, how many phones the sending path can serve within 20 % of the frame period.
+// Run through bench/run-sendpath.sh or bench/run; see bench/README.md for what the figures
+// mean.
+//   bench_sendpath [--quick] [--json FILE]
 
 #include "audio/opuscodec.h"
 #include "core/audiodatagram.h"
 #include "net/udpsocket.h"
+#include "music.h"
+#include "resultfile.h"
 #include "support/netns.h"
 
 #include <QCoreApplication>
@@ -19,7 +24,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
@@ -32,6 +36,15 @@ constexpr int frameSize = 480;
 constexpr int bitrate = 128000;
 constexpr quint16 phonePort = 8080;
 constexpr int packetSize = 160; // a 10 ms packet at 128 kbit/s
+constexpr double framePeriodUs = 10000;
+constexpr double sendingBudget = 0.2; // of the frame period
+
+// Fewer repetitions for a smoke run: the figures are then rough.
+int repetitionDivisor = 1;
+int scaled(int repetitions)
+{
+    return std::max(3, repetitions / repetitionDivisor) | 1; // odd, for a true median
+}
 
 double median(std::vector<double> values)
 {
@@ -49,19 +62,21 @@ double timePerCall(const std::function<void()> &call, int calls)
     return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / calls;
 }
 
-void benchDatagram()
+// Nanoseconds.
+double benchDatagram()
 {
     const QByteArray packet(packetSize, 'p');
     QByteArray datagram;
     datagram.reserve(AudioDatagram::headerSize + OpusCodec::maxPacketSize);
     std::uint32_t sequenceNumber = 0;
     std::vector<double> samples;
-    for (int batch = 0; batch < 201; ++batch)
+    for (int batch = 0; batch < scaled(201); ++batch)
         samples.push_back(timePerCall(
             [&] { AudioDatagram::build(datagram, sequenceNumber++, 0, sampleRate, packet); },
             10000));
-    std::printf("build one datagram (%d-byte packet):      %8.1f ns\n", packetSize,
-                median(samples));
+    const double ns = median(samples);
+    std::printf("build one datagram (%d-byte packet):      %8.1f ns\n", packetSize, ns);
+    return ns;
 }
 
 // The phones: plain sockets on 127.0.0.2, .3, ... that the benchmark empties between
@@ -74,7 +89,7 @@ public:
         for (int i = 0; i < count; ++i) {
             auto socket = std::make_unique<QUdpSocket>();
             socket->setProxy(QNetworkProxy::NoProxy);
-            const QHostAddress address(QStringLiteral("127.0.0.%1").arg(2 + i));
+            const QHostAddress address(quint32(0x7F000002 + i)); // 127.0.0.2 on
             if (!socket->bind(address, phonePort))
                 qFatal("cannot bind %s", qPrintable(address.toString()));
             addresses.push_back(address);
@@ -93,10 +108,16 @@ private:
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
 };
 
-void benchSend()
+struct SendTime
+{
+    int targets;
+    double us; // one sendToTargets
+};
+
+std::vector<SendTime> benchSend()
 {
     constexpr int sendsPerBatch = 100;
-    const std::vector<int> targetCounts = {1, 10, 100};
+    const std::vector<int> targetCounts = {1, 10, 100, 256};
     Phones phones(targetCounts.back());
     const QByteArray datagram(AudioDatagram::headerSize + packetSize, 'd');
 
@@ -118,7 +139,7 @@ void benchSend()
     plain.setProxy(QNetworkProxy::NoProxy);
     plain.bind(QHostAddress::Any, 0);
 
-    for (int round = 0; round < 41; ++round) {
+    for (int round = 0; round < scaled(41); ++round) {
         for (Case &c : cases) {
             const auto measureOurs = [&] {
                 c.ours.push_back(
@@ -140,37 +161,27 @@ void benchSend()
             round % 2 ? measureBare() : measureOurs();
         }
     }
+    std::vector<SendTime> times;
     for (const Case &c : cases) {
         const double ours = median(c.ours), bare = median(c.bare);
+        times.push_back({c.targets, ours / 1000});
         std::printf("sendToTargets, %3d target%s:              %8.2f us  (%.2f us a target; "
                     "bare writes %.2f us, ratio %.3f)\n",
                     c.targets, c.targets == 1 ? " " : "s", ours / 1000, ours / 1000 / c.targets,
                     bare / 1000, ours / bare);
     }
+    return times;
 }
 
-// One second of something music-like, so the encoder has real work: two tones per
-// channel and a little noise.
-std::vector<std::int16_t> music()
+struct EncodeTime
 {
-    std::minstd_rand random(1);
-    std::uniform_real_distribution<double> noise(-1, 1);
-    std::vector<std::int16_t> pcm(std::size_t(sampleRate) * channels);
-    for (int i = 0; i < sampleRate; ++i) {
-        const double t = double(i) / sampleRate;
-        const double left = 0.3 * std::sin(2 * M_PI * 220 * t) +
-                            0.2 * std::sin(2 * M_PI * 1320 * t) + 0.05 * noise(random);
-        const double right = 0.3 * std::sin(2 * M_PI * 330 * t) +
-                             0.2 * std::sin(2 * M_PI * 2475 * t) + 0.05 * noise(random);
-        pcm[2 * std::size_t(i)] = std::int16_t(left * 32767);
-        pcm[2 * std::size_t(i) + 1] = std::int16_t(right * 32767);
-    }
-    return pcm;
-}
+    double us;          // the streaming path's call, into the caller's buffer
+    bool within = true; // the wrapper within its budget
+};
 
-bool benchEncode()
+EncodeTime benchEncode()
 {
-    constexpr int repetitions = 10000;
+    const int repetitions = scaled(10000);
     const std::vector<std::int16_t> pcm = music();
     const int framesInPcm = int(pcm.size()) / (frameSize * channels);
 
@@ -228,7 +239,18 @@ bool benchEncode()
     const bool within = ratio <= 1.02;
     std::printf("  wrapper overhead %+.2f%%: %s the 2%% budget\n", (ratio - 1) * 100,
                 within ? "within" : "OVER");
-    return within;
+    return {bufferMedian / 1000, within};
+}
+
+// How many phones the whole sending path serves within the budget: sendToTargets costs a
+// fixed part and a part per phone, fitted through the two largest counts measured, on top
+// of one encode and one datagram build a frame.
+double phonesWithinBudget(const std::vector<SendTime> &send, double encodeUs, double buildUs)
+{
+    const SendTime &low = send[send.size() - 2], &high = send.back();
+    const double perPhone = (high.us - low.us) / (high.targets - low.targets);
+    const double fixed = low.us - perPhone * low.targets;
+    return (sendingBudget * framePeriodUs - encodeUs - buildUs - fixed) / perPhone;
 }
 
 } // namespace
@@ -244,7 +266,28 @@ int main(int argc, char **argv)
                      qPrintable(why));
         return 2;
     }
-    benchDatagram();
-    benchSend();
-    return benchEncode() ? 0 : 1;
+    const QStringList arguments = app.arguments();
+    if (arguments.contains("--quick"))
+        repetitionDivisor = 20;
+    const int jsonAt = arguments.indexOf("--json");
+    const double buildUs = benchDatagram() / 1000;
+    const std::vector<SendTime> send = benchSend();
+    const EncodeTime encode = benchEncode();
+    const double phones = phonesWithinBudget(send, encode.us, buildUs);
+    std::printf("phones served within %.0f%% of the %.0f ms frame period (encode, build, send): "
+                "%.0f\n",
+                sendingBudget * 100, framePeriodUs / 1000, phones);
+
+    if (jsonAt > 0 && jsonAt + 1 < arguments.size()) {
+        QJsonObject perCount;
+        for (const SendTime &time : send)
+            perCount.insert(QString::number(time.targets), time.us);
+        const QJsonObject results{{"send_us", perCount},
+                                  {"encode_us", encode.us},
+                                  {"build_us", buildUs},
+                                  {"phones_within_20_percent", phones}};
+        if (!ResultFile::write(arguments.at(jsonAt + 1), {{"fan_out", results}}))
+            return 1;
+    }
+    return encode.within ? 0 : 1;
 }
