@@ -3,13 +3,13 @@
 // stall the window, starve the phones that are listening, grow memory, fill the log or let
 // the device table (and with it the stream's destinations) grow without bound.
 #include "app/loghandler.h"
-#include "audio/platform/audioplatform.h"
 #include "core/devicetable.h"
 #include "core/servercore.h"
 #include "e2esupport.h"
 #include "floodsender.h"
 #include "instrumentation.h"
 #include "processmemory.h"
+#include "speakersfixture.h"
 #include "support/netns.h"
 
 #include <QDir>
@@ -93,23 +93,18 @@ private slots:
     void floodLeavesTheCoreResponsiveAndTheStreamWhole();
 
 private:
-    bool speakersMuted = false;
+    SpeakersFixture speakers;
 };
 
 void TestFlood::initTestCase()
 {
     KESTRUNE_REQUIRE_PRIVATE_NETWORK();
-    bool ok = false;
-    pactl({"info"}, &ok);
-    QVERIFY2(ok, "the private PulseAudio does not answer");
-    speakersMuted = sinkMuted("speakers");
-    AudioPlatform::install(createSystemAudioPlatform());
+    QVERIFY2(speakers.take(), "the private PulseAudio does not answer");
 }
 
 void TestFlood::cleanupTestCase()
 {
-    // The flood's Mute commands toggle the fixture's default output.
-    pactl({"set-sink-mute", "speakers", speakersMuted ? "1" : "0"});
+    speakers.restore();
 }
 
 void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()

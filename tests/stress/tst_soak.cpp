@@ -3,11 +3,10 @@
 // the core streams. Nothing may crash or wedge, the device table must end up as the peers
 // left it, every peer that is there must get the stream, and memory must stay flat.
 // KESTRUNE_SOAK_SECONDS sets the length: 120 by default, 1800 for a run by hand.
-#include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
-#include "e2esupport.h"
 #include "instrumentation.h"
 #include "processmemory.h"
+#include "speakersfixture.h"
 #include "soakpeer.h"
 #include "support/netns.h"
 
@@ -20,8 +19,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-
-using namespace E2e;
 
 namespace {
 
@@ -48,23 +45,18 @@ private slots:
     void peersComeAndGoAtRandom();
 
 private:
-    bool speakersMuted = false;
+    SpeakersFixture speakers;
 };
 
 void TestSoak::initTestCase()
 {
     KESTRUNE_REQUIRE_PRIVATE_NETWORK();
-    bool ok = false;
-    pactl({"info"}, &ok);
-    QVERIFY2(ok, "the private PulseAudio does not answer");
-    speakersMuted = sinkMuted("speakers");
-    AudioPlatform::install(createSystemAudioPlatform());
+    QVERIFY2(speakers.take(), "the private PulseAudio does not answer");
 }
 
 void TestSoak::cleanupTestCase()
 {
-    // The peers' Mute commands toggle the fixture's default output.
-    pactl({"set-sink-mute", "speakers", speakersMuted ? "1" : "0"});
+    speakers.restore();
 }
 
 void TestSoak::peersComeAndGoAtRandom()
