@@ -35,6 +35,17 @@ int ourStreams(const char *kind)
     return count;
 }
 
+// Player mode fed by a phone on phoneAddress that sends a tone for 30 s.
+bool playFromPhone(ServerCore &core, Child &sender, const QString &output)
+{
+    if (!sender.start(KESTRUNE_PEER, {"send", "--to", "127.0.0.1", "--bind", phoneAddress,
+                                      "--tone", "1000", "--seconds", "30"}))
+        return false;
+    core.setSelectedOutputDevice(output);
+    core.connectToAddress(phoneAddress);
+    return true;
+}
+
 } // namespace
 
 class TestSoundServerFaults : public QObject
@@ -197,10 +208,7 @@ void TestSoundServerFaults::serverKilledWhilePlaying()
 {
     ServerCore core;
     Child sender;
-    QVERIFY(sender.start(KESTRUNE_PEER, {"send", "--to", "127.0.0.1", "--bind", phoneAddress,
-                                         "--tone", "1000", "--seconds", "30"}));
-    core.setSelectedOutputDevice("speakers");
-    core.connectToAddress(phoneAddress);
+    QVERIFY(playFromPhone(core, sender, "speakers"));
     QVERIFY(core.isRunning());
     QTRY_COMPARE_WITH_TIMEOUT(ourStreams("sink-inputs"), 1, 3000);
 
@@ -266,10 +274,7 @@ void TestSoundServerFaults::outputDeviceUnloadedAndReloaded()
     QVERIFY(loadVanishing());
     ServerCore core;
     Child sender;
-    QVERIFY(sender.start(KESTRUNE_PEER, {"send", "--to", "127.0.0.1", "--bind", phoneAddress,
-                                         "--tone", "1000", "--seconds", "30"}));
-    core.setSelectedOutputDevice("vanishing");
-    core.connectToAddress(phoneAddress);
+    QVERIFY(playFromPhone(core, sender, "vanishing"));
     QTRY_COMPARE_WITH_TIMEOUT(ourStreams("sink-inputs"), 1, 3000);
 
     QVERIFY(unloadVanishing());
