@@ -1,20 +1,26 @@
 #include "core/controlprotocol.h"
 
+#include <string>
+
 namespace ControlProtocol {
 
 namespace {
 
-const QString helloPrefix = QStringLiteral("Kestrune-Hello|");
-const QString presencePrefix = QStringLiteral("Kestrune-Server|");
-const QString mutePrefix = QStringLiteral("Kestrune-Cmd|Mute");
-const QString qualityPrefix = QStringLiteral("Kestrune-Cmd|Quality|");
-const QString disconnectPrefix = QStringLiteral("Kestrune-Cmd|Disconnect");
-const QString volumePrefix = QStringLiteral("Kestrune-Cmd|Volume|");
+// Prefixes are ASCII, so their length in bytes is their length in characters.
+constexpr int length(const char *prefix)
+{
+    return int(std::char_traits<char>::length(prefix));
+}
 
-Command registration(const QString &text, const QString &prefix, const QString &ownName)
+bool startsWith(const QString &text, const char *prefix)
+{
+    return text.startsWith(QLatin1String(prefix));
+}
+
+Command registration(const QString &text, const char *prefix, const QString &ownName)
 {
     Command command;
-    const QString name = text.mid(prefix.size());
+    const QString name = text.mid(length(prefix));
     if (name == ownName)
         return command;
     command.kind = Command::Kind::Register;
@@ -30,20 +36,20 @@ Command parse(const QByteArray &payload, const QString &ownName)
     // command without a field does not prevent the match.
     const QString text = QString::fromUtf8(payload);
     Command command;
-    if (text.startsWith(helloPrefix))
+    if (startsWith(text, helloPrefix))
         return registration(text, helloPrefix, ownName);
-    if (text.startsWith(presencePrefix))
+    if (startsWith(text, presencePrefix))
         return registration(text, presencePrefix, ownName);
-    if (text.startsWith(mutePrefix)) {
+    if (startsWith(text, mutePrefix)) {
         command.kind = Command::Kind::Mute;
-    } else if (text.startsWith(qualityPrefix)) {
+    } else if (startsWith(text, qualityPrefix)) {
         bool ok = false;
-        const int kbps = text.mid(qualityPrefix.size()).toInt(&ok, 10);
+        const int kbps = text.mid(length(qualityPrefix)).toInt(&ok, 10);
         if (ok && kbps >= 1 && kbps <= maxQualityKbps) {
             command.kind = Command::Kind::Quality;
             command.bitrate = kbps * 1000;
         }
-    } else if (text.startsWith(disconnectPrefix)) {
+    } else if (startsWith(text, disconnectPrefix)) {
         command.kind = Command::Kind::Disconnect;
     }
     return command;
@@ -51,17 +57,41 @@ Command parse(const QByteArray &payload, const QString &ownName)
 
 QByteArray presence(const QString &hostName)
 {
-    return (presencePrefix + hostName).toUtf8();
+    return presencePrefix + hostName.toUtf8();
 }
 
 QByteArray hello(const QString &hostName)
 {
-    return (helloPrefix + hostName).toUtf8();
+    return helloPrefix + hostName.toUtf8();
 }
 
 QByteArray volume(int volume)
 {
-    return (volumePrefix + QString::number(volume, 10)).toUtf8();
+    return volumePrefix + QByteArray::number(volume, 10);
+}
+
+QByteArray mute()
+{
+    return QByteArray(mutePrefix);
+}
+
+QByteArray quality(int kbps)
+{
+    return qualityPrefix + QByteArray::number(kbps, 10);
+}
+
+QByteArray disconnect()
+{
+    return QByteArray(disconnectPrefix);
+}
+
+bool field(const QByteArray &payload, const char *prefix, QString &value)
+{
+    const QString text = QString::fromUtf8(payload);
+    if (!startsWith(text, prefix))
+        return false;
+    value = text.mid(length(prefix));
+    return true;
 }
 
 } // namespace ControlProtocol

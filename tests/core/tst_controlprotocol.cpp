@@ -109,6 +109,14 @@ void TestControlProtocol::builtMessages()
     // What we send as hello or presence is what we take for our own when it comes back.
     QCOMPARE(ControlProtocol::parse(ControlProtocol::presence(ownName), ownName).kind,
              Command::Kind::Ignored);
+
+    // A phone reads everything after the prefix, "|" included, and nothing from a datagram
+    // that only starts like it.
+    QString value;
+    QVERIFY(ControlProtocol::field("Kestrune-Cmd|Volume|42|x", ControlProtocol::volumePrefix,
+                                   value));
+    QCOMPARE(value, QString("42|x"));
+    QVERIFY(!ControlProtocol::field("Kestrune-Cmd|Volum", ControlProtocol::volumePrefix, value));
 }
 
 void TestControlProtocol::addressForm_data()

@@ -1,5 +1,7 @@
 #include "cmdcommand.h"
 
+#include "core/controlprotocol.h"
+
 #include <QTextStream>
 #include <QUdpSocket>
 
@@ -7,8 +9,7 @@ using CommandLine::exitFailure;
 
 namespace {
 
-// The largest value whose bitrate in bit/s still fits a signed 32-bit integer.
-constexpr int maxQualityKbps = 2147483;
+using ControlProtocol::maxQualityKbps;
 
 // The datagram for the command words, or an error message.
 QString buildMessage(const QStringList &words, QByteArray &message)
@@ -29,10 +30,10 @@ QString buildMessage(const QStringList &words, QByteArray &message)
     QString error;
     if (verb == QLatin1String("mute")) {
         if ((error = expect(0)).isEmpty())
-            message = QByteArrayLiteral("Kestrune-Cmd|Mute");
+            message = ControlProtocol::mute();
     } else if (verb == QLatin1String("disconnect")) {
         if ((error = expect(0)).isEmpty())
-            message = QByteArrayLiteral("Kestrune-Cmd|Disconnect");
+            message = ControlProtocol::disconnect();
     } else if (verb == QLatin1String("quality")) {
         if ((error = expect(1)).isEmpty()) {
             bool ok = false;
@@ -41,11 +42,11 @@ QString buildMessage(const QStringList &words, QByteArray &message)
                 return QStringLiteral("quality: '%1' is not a bitrate in kbit/s from 1 to %2")
                     .arg(rest.first())
                     .arg(maxQualityKbps);
-            message = "Kestrune-Cmd|Quality|" + QByteArray::number(kbps);
+            message = ControlProtocol::quality(kbps);
         }
     } else if (verb == QLatin1String("hello")) {
         if ((error = expect(1)).isEmpty())
-            message = "Kestrune-Hello|" + rest.first().toUtf8();
+            message = ControlProtocol::hello(rest.first());
     } else {
         error = QStringLiteral("unknown command '%1'; use mute, disconnect, quality or hello")
                     .arg(verb);
@@ -96,13 +97,13 @@ int runCmd(const QStringList &arguments)
             << socket.errorString() << '\n';
         return exitFailure;
     }
-    if (socket.writeDatagram(options.message, options.to, CommandLine::controlPort) !=
+    if (socket.writeDatagram(options.message, options.to, ControlProtocol::controlPort) !=
         options.message.size()) {
         err << "kestrune-peer cmd: sending to " << options.to.toString()
             << " failed: " << socket.errorString() << '\n';
         return exitFailure;
     }
     QTextStream(stdout) << "sent '" << QString::fromUtf8(options.message) << "' to "
-                        << options.to.toString() << ':' << CommandLine::controlPort << Qt::endl;
+                        << options.to.toString() << ':' << ControlProtocol::controlPort << Qt::endl;
     return 0;
 }

@@ -29,11 +29,6 @@ namespace CommandLine {
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 
-// The three ports every peer uses.
-constexpr quint16 audioPort = 8080;
-constexpr quint16 controlPort = 8081;
-constexpr quint16 discoveryPort = 8082;
-
 // A parser for one subcommand with its --help option. arguments are what follows the
 // subcommand's name. Run means the caller may now read and check the options.
 ParseResult parse(QCommandLineParser &parser, const QString &command, const QStringList &arguments);

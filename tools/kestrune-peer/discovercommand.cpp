@@ -1,5 +1,6 @@
 #include "discovercommand.h"
 
+#include "core/controlprotocol.h"
 #include "stopsignal.h"
 
 #include <QCoreApplication>
@@ -45,22 +46,21 @@ int runDiscover(const QStringList &arguments)
     const QHostAddress local =
         options.bind.isNull() ? QHostAddress(QHostAddress::Any) : options.bind;
     // Shared, so that it can run on the same machine as a server bound to the port.
-    if (!socket.bind(local, CommandLine::discoveryPort,
+    if (!socket.bind(local, ControlProtocol::discoveryPort,
                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         QTextStream(stderr) << "kestrune-peer discover: cannot listen on " << local.toString()
-                            << ':' << CommandLine::discoveryPort << ": " << socket.errorString()
+                            << ':' << ControlProtocol::discoveryPort << ": " << socket.errorString()
                             << '\n';
         return exitFailure;
     }
-    static const QString prefix = QStringLiteral("Kestrune-Server|");
     QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [&socket] {
         while (socket.hasPendingDatagrams()) {
             const QNetworkDatagram datagram = socket.receiveDatagram();
-            const QString text = QString::fromUtf8(datagram.data());
-            if (text.startsWith(prefix))
+            QString name;
+            if (ControlProtocol::field(datagram.data(), ControlProtocol::presencePrefix, name))
                 QTextStream(stdout)
                     << "presence from=" << CommandLine::addressText(datagram.senderAddress())
-                    << " name=" << text.mid(prefix.size()) << Qt::endl;
+                    << " name=" << name << Qt::endl;
         }
     });
     StopSignal stopSignal;

@@ -4,8 +4,9 @@
 #include "audio/platform/audioplatform.h"
 #include "audio/wasapiplayer.h"
 #include "core/audiodatagram.h"
+#include "core/controlprotocol.h"
+#include "core/streamformat.h"
 #include "stopsignal.h"
-#include "streamconstants.h"
 #include "streamstats.h"
 #include "wavwriter.h"
 
@@ -157,13 +158,13 @@ bool Listener::start(std::unique_ptr<WasapiPlayer> output)
     // Address reuse lets the peer sit next to a server bound to the same ports on all
     // addresses of this machine; datagrams go to the most specific binding.
     const auto mode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
-    if (!audioSocket.bind(local, CommandLine::audioPort, mode)) {
+    if (!audioSocket.bind(local, ControlProtocol::audioPort, mode)) {
         err << "kestrune-peer listen: cannot receive on " << local.toString() << ':'
-            << CommandLine::audioPort << ": " << audioSocket.errorString() << '\n';
+            << ControlProtocol::audioPort << ": " << audioSocket.errorString() << '\n';
         return false;
     }
     // The server sends its volume command to port 8082; seeing it is a bonus.
-    if (volumeSocket.bind(local, CommandLine::discoveryPort, mode))
+    if (volumeSocket.bind(local, ControlProtocol::discoveryPort, mode))
         QObject::connect(&volumeSocket, &QUdpSocket::readyRead, &volumeSocket,
                          [this] { readVolume(); });
 
@@ -185,9 +186,9 @@ bool Listener::start(std::unique_ptr<WasapiPlayer> output)
     statsTimer.start(1000);
     printLine(QStringLiteral("listening on %1:%2, hello to %3:%4 as '%5'")
                   .arg(local.toString())
-                  .arg(CommandLine::audioPort)
+                  .arg(ControlProtocol::audioPort)
                   .arg(options.server.toString())
-                  .arg(CommandLine::controlPort)
+                  .arg(ControlProtocol::controlPort)
                   .arg(options.name));
     sendHello();
     return true;
@@ -195,8 +196,8 @@ bool Listener::start(std::unique_ptr<WasapiPlayer> output)
 
 void Listener::sendHello()
 {
-    audioSocket.writeDatagram(QStringLiteral("Kestrune-Hello|%1").arg(options.name).toUtf8(),
-                              options.server, CommandLine::controlPort);
+    audioSocket.writeDatagram(ControlProtocol::hello(options.name), options.server,
+                              ControlProtocol::controlPort);
 }
 
 void Listener::readAudio()
@@ -252,12 +253,10 @@ void Listener::readVolume()
 {
     while (volumeSocket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = volumeSocket.receiveDatagram();
-        const QString text = QString::fromUtf8(datagram.data());
-        static const QString prefix = QStringLiteral("Kestrune-Cmd|Volume|");
-        if (text.startsWith(prefix))
+        QString volume;
+        if (ControlProtocol::field(datagram.data(), ControlProtocol::volumePrefix, volume))
             printLine(QStringLiteral("volume=%1 from=%2")
-                          .arg(text.mid(prefix.size()),
-                               CommandLine::addressText(datagram.senderAddress())));
+                          .arg(volume, CommandLine::addressText(datagram.senderAddress())));
     }
 }
 
@@ -279,8 +278,8 @@ int Listener::finish()
 {
     helloTimer.stop();
     statsTimer.stop();
-    audioSocket.writeDatagram(QByteArrayLiteral("Kestrune-Cmd|Disconnect"), options.server,
-                              CommandLine::controlPort);
+    audioSocket.writeDatagram(ControlProtocol::disconnect(), options.server,
+                              ControlProtocol::controlPort);
     if (player)
         player->stop();
     bool ok = !wavFailed;

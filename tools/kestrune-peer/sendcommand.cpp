@@ -2,8 +2,9 @@
 
 #include "audio/opuscodec.h"
 #include "core/audiodatagram.h"
+#include "core/controlprotocol.h"
+#include "core/streamformat.h"
 #include "stopsignal.h"
-#include "streamconstants.h"
 #include "tonegenerator.h"
 #include "wavreader.h"
 
@@ -140,7 +141,7 @@ bool Sender::start()
     QTextStream(stdout) << "sending "
                         << (tone ? QStringLiteral("a %1 Hz tone").arg(options.toneHz)
                                  : options.wavPath)
-                        << " to " << options.to.toString() << ':' << CommandLine::audioPort
+                        << " to " << options.to.toString() << ':' << ControlProtocol::audioPort
                         << Qt::endl;
     clock.start();
     return true;
@@ -179,7 +180,7 @@ bool Sender::sendDue()
                                   bytes))
             continue;
         ++sequenceNumber;
-        if (socket.writeDatagram(datagram, options.to, CommandLine::audioPort) < 0)
+        if (socket.writeDatagram(datagram, options.to, ControlProtocol::audioPort) < 0)
             ++failedWrites;
     }
     return true;
