@@ -1,6 +1,6 @@
 // The instructions of the whole sending path for one 10 ms frame, against those of a bare
 // opus_encode of the same frame. Meant to run under callgrind twice (sendcost.sh): once
-// collecting only inside ServerCore::onCapturedAudio, where the captured samples enter the
+// collecting only inside StreamSender::onCapturedAudio, where the captured samples enter the
 // path (conversion to 16 bits, framing, encoding, the header, the send to one phone), and
 // once only inside bareEncode. Both halves always run, with identical encoders fed identical frames,
 // so each run does the same work and only what is counted differs.

@@ -16,7 +16,7 @@ count() { # FUNCTION: the instructions callgrind counted inside it, over all fra
         "$program" "$frames" >"$work/log" 2>&1 || { cat "$work/log" >&2; exit 1; }
     awk '/^(summary|totals):/ { print $2; exit }' "$work/out"
 }
-path=$(count 'ServerCore::onCapturedAudio*')
+path=$(count 'StreamSender::onCapturedAudio*')
 bare=$(count '*bareEncode*')
 read -r perPath perBare ratio < <(awk -v p="$path" -v b="$bare" -v n="$frames" \
     'BEGIN { printf "%.0f %.0f %.4f\n", p / n, b / n, p / b }')

@@ -1,36 +1,23 @@
 #pragma once
 
-#include "core/devicetable.h"
-#include "core/frameassembler.h"
+#include "core/discovery.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
-
-#include <cstdint>
 #include <memory>
-#include <vector>
 
-class OpusCodec;
-class QTimer;
-class QUdpSocket;
+class PlayerPath;
+class StreamSender;
 class UdpSocket;
-class WasapiCapture;
-class WasapiPlayer;
 
 // The intervals of the core's repeating work and the silence after which a device is
 // dropped; tests shorten them.
-struct ServerCoreTiming
-{
-    int broadcastIntervalMs = 2000;
-    int expiryIntervalMs = 2000;
-    qint64 silenceLimitMs = DeviceTable::defaultExpiryMs;
-};
+using ServerCoreTiming = Discovery::Timing;
 
-// The one object through which the window drives streaming, discovery and player mode.
+// The one object through which the window drives streaming, discovery and player mode. It
+// keeps the mode state and wires the parts that do the work: the sending path of server
+// mode, the player path, and discovery with the table of devices.
 class ServerCore : public QObject
 {
     Q_OBJECT
@@ -39,8 +26,8 @@ class ServerCore : public QObject
     Q_PROPERTY(QString selectedDevice READ selectedDevice WRITE setSelectedDevice NOTIFY
                    selectedDeviceChanged)
     Q_PROPERTY(QVariantList outputDevices READ outputDevices NOTIFY outputDevicesChanged)
-    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE
-                   setSelectedOutputDevice NOTIFY selectedOutputDeviceChanged)
+    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE setSelectedOutputDevice
+                   NOTIFY selectedOutputDeviceChanged)
     Q_PROPERTY(QVariantList connectedDevices READ connectedDevices NOTIFY connectedDevicesChanged)
     Q_PROPERTY(QString serverName READ serverName NOTIFY serverNameChanged)
     Q_PROPERTY(QString hostname READ hostname CONSTANT)
@@ -60,7 +47,7 @@ public:
     QVariantList outputDevices() const { return outputDeviceList; }
     QString selectedOutputDevice() const { return selectedOutputDeviceId; }
     void setSelectedOutputDevice(const QString &id);
-    QVariantList connectedDevices() const { return devices.toVariantList(); }
+    QVariantList connectedDevices() const { return discovery->connectedDevices(); }
     QString serverName() const { return connectedServer; }
     QString hostname() const;
     QString localIp() const;
@@ -88,59 +75,33 @@ public:
     Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
 
 private:
-    // The one stream format, end to end.
-    static constexpr int sampleRate = 48000;
-    static constexpr int channels = 2;
-    static constexpr int frameSize = 480;           // samples per channel in 10 ms
-    static constexpr int maxDecodeFrameSize = 5760; // samples per channel in 120 ms
-    static constexpr int initialBitrate = 128000;   // bit/s until a quality command
+    // The values of playerMode that mean something; any other value is kept and reported,
+    // and behaves as player mode.
+    struct Mode
+    {
+        static constexpr int server = 0;
+        static constexpr int player = 1;
+    };
 
     void stopSequence(int runningMode);
-    void handleControlDatagram(const QByteArray &payload, const QHostAddress &sender);
-    void handleAudioDatagram(const QByteArray &payload, const QHostAddress &sender);
-    void broadcastPresence();
-    void registerDevice(const QString &address, const QString &name);
-    void unregisterDevice(const QString &address);
-    void expireDevices();
     void endConnectionTo(const QString &address);
-    void onCapturedAudio(const float *samples, std::uint64_t frameCount);
-    void sendAudioFrame(const std::int16_t *frame);
+    void toggleMute();
 
-    std::unique_ptr<WasapiCapture> capture;
-    // Decoded audio reaches its render thread through pushSamples, under the engine's own
-    // pending-samples lock.
-    std::unique_ptr<WasapiPlayer> player;
-    // Shared by the capture thread (encode) and the GUI thread (a quality command
-    // re-creates it); serialised by the codec's own encoder lock.
-    std::unique_ptr<OpusCodec> encoder;
-    std::unique_ptr<OpusCodec> decoder; // GUI thread only
-    // Its targets are shared by the capture thread (sending) and the GUI thread (devices
-    // coming and going), guarded by the socket's own targets lock.
+    // Sends the stream to the phones, and the player-mode hello. Its targets are shared by
+    // the capture thread (sending) and the GUI thread (phones coming and going), guarded by
+    // the socket's own targets lock.
     UdpSocket *streamSocket = nullptr;
-    UdpSocket *controlSocket = nullptr;
-    UdpSocket *discoverySocket = nullptr;
-    UdpSocket *audioInSocket = nullptr;
-    QUdpSocket *broadcastSocket = nullptr;
-    QTimer *broadcastTimer = nullptr;
-    QTimer *expiryTimer = nullptr;
+    std::unique_ptr<StreamSender> sender;
+    PlayerPath *playerPath = nullptr;
+    Discovery *discovery = nullptr;
 
     // GUI thread only.
-    QElapsedTimer clock; // measures silence; immune to changes of the wall clock
-    DeviceTable devices;
     QString connectedServer;
-    QHostAddress connectedAddress; // connectedServer when it is an IP address, else null
     bool running = false;
     int captureLatency = 0;
     QString selectedDeviceId;
     QString selectedOutputDeviceId;
     QVariantList audioDeviceList;
     QVariantList outputDeviceList;
-    int mode = 0;
-    std::vector<std::int16_t> decodeBuffer;
-
-    // Capture thread only while capture runs; reset by startServer before it starts.
-    FrameAssembler pendingSamples;
-    std::uint32_t sequenceNumber = 0;
-    std::vector<unsigned char> packet; // one encoded frame
-    QByteArray datagram;                // header and packet, reused for every frame
+    int mode = Mode::server;
 };
