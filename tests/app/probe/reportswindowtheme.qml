@@ -1,0 +1,11 @@
+import QtQuick
+
+// Opens the program's window and exits with 3 when it came up dark, 4 when it came up light,
+// 5 when it did not come up.
+QtObject {
+    Component.onCompleted: {
+        const window = Qt.createComponent("qrc:/Kestrune/ui/main.qml").createObject(null)
+        const background = window ? String(window.color) : ""
+        Qt.exit(background === "#0f0f13" ? 3 : background === "#f8f9fa" ? 4 : 5)
+    }
+}
