@@ -62,13 +62,14 @@ void TestStartup::moduleDirectoryIsServedByteForByte()
                                           "ServerTab 1.0 ui/ServerTab.qml\r\n"
                                           "PlayerTab 1.0 ui/PlayerTab.qml\r\n"
                                           "SettingsTab 1.0 ui/SettingsTab.qml\r\n"
+                                          "singleton Theme 1.0 ui/Theme.qml\r\n"
                                           "depends QtQuick\r\n"
                                           "\r\n"));
 }
 
 void TestStartup::documentsAndLogoAreCompiledIn()
 {
-    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab"})
+    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab", "Theme"})
         QVERIFY(QFile::exists(QStringLiteral(":/Kestrune/ui/%1.qml").arg(document)));
     QImage logo(":/Kestrune/ui/images/logo.png");
     QCOMPARE(logo.size(), QSize(512, 512));
