@@ -3,12 +3,14 @@ pragma Singleton
 import QtQuick
 import QtQuick.Controls.Material
 
-// Every colour of the window, by the role it plays. A themed role resolves to its dark or
-// its light value as darkTheme changes; the rest look the same in both themes. The main
+// Every colour of the window, by the role it plays: the documents name roles and spell no
+// colour themselves, so a new colour is a new role here. A themed role resolves to its dark
+// or its light value as darkTheme changes; the rest look the same in both themes. The main
 // window binds darkTheme to the user's setting.
 QtObject {
     property bool darkTheme: true
 
+    // The variant the Material controls draw in.
     readonly property int material: darkTheme ? Material.Dark : Material.Light
 
     // Surfaces, from the window inwards.
