@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Kestrune
 
 Item {
     id: playerTab
@@ -58,11 +59,11 @@ Item {
     }
 
     component TitleText: Text {
-        color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+        color: Theme.title
     }
 
     component SecondaryText: Text {
-        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+        color: Theme.secondaryText
     }
 
     component HelpLine: SecondaryText {
@@ -75,9 +76,9 @@ Item {
         Layout.fillWidth: true
         background: Rectangle {
             radius: 12
-            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+            color: Theme.card
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+            border.color: Theme.border
         }
     }
 
@@ -88,9 +89,9 @@ Item {
         padding: 20
         background: Rectangle {
             radius: 12
-            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+            color: Theme.card
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+            border.color: Theme.inspectorCardBorder
         }
     }
 
@@ -101,7 +102,7 @@ Item {
         implicitWidth: 48
         implicitHeight: 48
         radius: 24
-        color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
+        color: Theme.avatar
 
         Text {
             id: glyphText
@@ -187,16 +188,15 @@ Item {
         background: Rectangle {
             radius: 6
             border.width: 1
-            border.color: connectControl.connected ? "#EF4444"
-                        : connectControl.enabled ? "#2563EB" : "#4B5563"
-            color: connectControl.connected ? (appConfig.darkTheme ? "#7F1D1D" : "#FEE2E2")
-                                            : "transparent"
+            border.color: connectControl.connected ? Theme.danger
+                        : connectControl.enabled ? Theme.accent : Theme.disabledBorder
+            color: connectControl.connected ? Theme.dangerFill : "transparent"
         }
         contentItem: Text {
             text: connectControl.text
             font.bold: true
-            color: connectControl.connected ? "#EF4444"
-                 : connectControl.enabled ? "#2563EB" : "#9CA3AF"
+            color: connectControl.connected ? Theme.danger
+                 : connectControl.enabled ? Theme.accent : Theme.disabledText
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
@@ -243,7 +243,7 @@ Item {
                             Rectangle {
                                 Layout.fillWidth: true
                                 height: 1
-                                color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                                color: Theme.divider
                             }
                             Feature {
                                 glyph: "🔊"
@@ -286,8 +286,8 @@ Item {
                                     Layout.fillWidth: true
                                     Layout.preferredHeight: 40
                                     placeholderText: "192.168.x.x"
-                                    placeholderTextColor: appConfig.darkTheme ? "#6B7280" : "#9CA3AF"
-                                    color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+                                    placeholderTextColor: Theme.placeholderText
+                                    color: Theme.title
                                     leftPadding: 12
                                     rightPadding: 12
                                     topPadding: 10
@@ -296,9 +296,9 @@ Item {
                                     font.pixelSize: 14
                                     background: Rectangle {
                                         radius: 6
-                                        color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+                                        color: Theme.inset
                                         border.width: 1
-                                        border.color: ipInput.activeFocus ? "#2563EB" : "transparent"
+                                        border.color: ipInput.activeFocus ? Theme.accent : "transparent"
                                     }
                                 }
 
@@ -340,7 +340,7 @@ Item {
                             radius: 12
                             color: "transparent"
                             border.width: 1
-                            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                            border.color: Theme.border
                         }
 
                         SecondaryText {
@@ -427,9 +427,9 @@ Item {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 360
-            color: appConfig.darkTheme ? "#111827" : "#F9FAFB"
+            color: Theme.inspector
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+            border.color: Theme.border
 
             ScrollView {
                 id: inspectorScroll

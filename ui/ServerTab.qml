@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Kestrune
 
 Item {
     id: serverTab
@@ -9,11 +10,11 @@ Item {
     readonly property bool streaming: serverCore.isRunning && serverCore.playerMode === 0
 
     component TitleText: Text {
-        color: appConfig.darkTheme ? "#F9FAFB" : "#111827"
+        color: Theme.title
     }
 
     component SecondaryText: Text {
-        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+        color: Theme.secondaryText
     }
 
     component InspectorCard: Pane {
@@ -23,9 +24,9 @@ Item {
         padding: 20
         background: Rectangle {
             radius: 12
-            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+            color: Theme.card
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+            border.color: Theme.inspectorCardBorder
         }
     }
 
@@ -52,7 +53,7 @@ Item {
                         text: "Connections"
                         font.pixelSize: 24
                         font.bold: true
-                        color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
+                        color: Theme.heading
                         Layout.topMargin: 40
                         Layout.leftMargin: 40
                         Layout.bottomMargin: 8
@@ -73,7 +74,7 @@ Item {
                                 radius: 12
                                 color: "transparent"
                                 border.width: 1
-                                border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                                border.color: Theme.border
                             }
 
                             ColumnLayout {
@@ -83,7 +84,7 @@ Item {
                                 Text {
                                     text: "🔌"
                                     font.pixelSize: 48
-                                    color: appConfig.darkTheme ? "#4B5563" : "#D1D5DB"
+                                    color: Theme.faintIcon
                                     Layout.alignment: Qt.AlignHCenter
                                 }
                                 TitleText {
@@ -116,9 +117,9 @@ Item {
                                 padding: 24
                                 background: Rectangle {
                                     radius: 12
-                                    color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+                                    color: Theme.card
                                     border.width: 1
-                                    border.color: appConfig.darkTheme ? "#374151" : "#2563EB"
+                                    border.color: Theme.deviceCardBorder
                                 }
 
                                 ColumnLayout {
@@ -133,7 +134,7 @@ Item {
                                             width: 48
                                             height: 48
                                             radius: 24
-                                            color: appConfig.darkTheme ? "#374151" : "#EFF6FF"
+                                            color: Theme.avatar
 
                                             Text {
                                                 anchors.centerIn: parent
@@ -165,14 +166,14 @@ Item {
                                             width: 8
                                             height: 8
                                             radius: 4
-                                            color: "#10B981"
+                                            color: Theme.success
                                         }
 
                                         Text {
                                             text: "Connected"
                                             font.pixelSize: 13
                                             font.bold: true
-                                            color: "#10B981"
+                                            color: Theme.success
                                         }
                                     }
 
@@ -185,7 +186,7 @@ Item {
                                         Text {
                                             text: "🔊"
                                             font.pixelSize: 16
-                                            color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
+                                            color: Theme.icon
                                         }
 
                                         Slider {
@@ -213,13 +214,13 @@ Item {
                                                 width: volSlider.availableWidth
                                                 height: implicitHeight
                                                 radius: 3
-                                                color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                                                color: Theme.track
 
                                                 Rectangle {
                                                     width: volSlider.visualPosition * parent.width
                                                     height: parent.height
                                                     radius: 3
-                                                    color: "#3B82F6"
+                                                    color: Theme.accentLight
                                                 }
                                             }
 
@@ -229,9 +230,10 @@ Item {
                                                 implicitWidth: 20
                                                 implicitHeight: 20
                                                 radius: 10
-                                                color: volSlider.pressed ? "#2563EB" : "#3B82F6"
+                                                color: volSlider.pressed ? Theme.accent : Theme.accentLight
                                                 border.width: 2
-                                                border.color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+                                                // A ring in the card's colour lifts the handle off the track.
+                                                border.color: Theme.card
                                             }
                                         }
 
@@ -259,9 +261,9 @@ Item {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 360
-            color: appConfig.darkTheme ? "#111827" : "#F9FAFB"
+            color: Theme.inspector
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+            border.color: Theme.border
 
             ScrollView {
                 id: inspectorScroll
@@ -286,13 +288,13 @@ Item {
                                 width: 44
                                 height: 44
                                 radius: 10
-                                color: appConfig.darkTheme ? "#374151" : "#F3F4F6"
+                                color: Theme.inset
 
                                 Text {
                                     anchors.centerIn: parent
                                     text: "🖧"
                                     font.pixelSize: 20
-                                    color: appConfig.darkTheme ? "#D1D5DB" : "#4B5563"
+                                    color: Theme.icon
                                 }
                             }
 
@@ -363,7 +365,7 @@ Item {
                                     text: serverTab.streaming ? serverCore.captureLatencyMs + " ms" : "Idle"
                                     font.pixelSize: 14
                                     font.bold: true
-                                    color: serverTab.streaming ? "#10B981" : appConfig.darkTheme ? "#F9FAFB" : "#111827"
+                                    color: serverTab.streaming ? Theme.success : Theme.title
                                 }
                             }
                         }
@@ -385,11 +387,11 @@ Item {
 
                         background: Rectangle {
                             radius: 12
-                            color: serverTab.streaming ? "#EF4444" : "#2563EB"
+                            color: serverTab.streaming ? Theme.danger : Theme.accent
                         }
                         contentItem: Text {
                             text: streamButton.text
-                            color: "#FFFFFF"
+                            color: Theme.textOnAccent
                             font.pixelSize: 16
                             font.bold: true
                             horizontalAlignment: Text.AlignHCenter

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Kestrune
 
 Item {
     id: settingsTab
@@ -8,7 +9,7 @@ Item {
     // Page title and the headings of the Help and About cards.
     component StrongText: Text {
         font.bold: true
-        color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
+        color: Theme.heading
     }
 
     component Card: Pane {
@@ -16,9 +17,9 @@ Item {
         padding: 24
         background: Rectangle {
             radius: 12
-            color: appConfig.darkTheme ? "#1F2937" : "#FFFFFF"
+            color: Theme.card
             border.width: 1
-            border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+            border.color: Theme.border
         }
     }
 
@@ -26,18 +27,18 @@ Item {
         Layout.bottomMargin: 8
         font.pixelSize: 16
         font.bold: true
-        color: "#2563EB"
+        color: Theme.accent
     }
 
     component RowTitle: Text {
         font.pixelSize: 15
         font.bold: true
-        color: appConfig.darkTheme ? "#F3F4F6" : "#111827"
+        color: Theme.rowTitle
     }
 
     component RowDescription: Text {
         font.pixelSize: 13
-        color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+        color: Theme.secondaryText
     }
 
     // An implicit height, so that a Loader sized by its layout before loading keeps it.
@@ -45,7 +46,7 @@ Item {
         objectName: "divider"
         Layout.fillWidth: true
         implicitHeight: 1
-        color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+        color: Theme.divider
     }
 
     // A row whose title has a description below it and a control at its right.
@@ -138,7 +139,7 @@ Item {
 
                     CardHeading {
                         text: "Startup"
-                        color: "#3B82F6"
+                        color: Theme.accentLight
                     }
                     RowLayout {
                         Layout.fillWidth: true
@@ -212,12 +213,12 @@ Item {
                             background: Rectangle {
                                 color: "transparent"
                                 border.width: 1
-                                border.color: appConfig.darkTheme ? "#374151" : "#E5E7EB"
+                                border.color: Theme.border
                                 radius: 4
                             }
                             contentItem: Text {
                                 text: openButton.text
-                                color: "#2563EB"
+                                color: Theme.accent
                                 font.bold: true
                                 horizontalAlignment: Text.AlignHCenter
                                 verticalAlignment: Text.AlignVCenter
@@ -248,7 +249,7 @@ Item {
                         Text {
                             text: "0.27.5"
                             font.pixelSize: 15
-                            color: appConfig.darkTheme ? "#9CA3AF" : "#6B7280"
+                            color: Theme.secondaryText
                         }
                     }
                     Loader {

@@ -3,6 +3,7 @@ import QtQuick.Controls
 import QtQuick.Controls.Material
 import QtQuick.Layouts
 import QtQuick.Window
+import Kestrune
 import Qt.labs.platform 1.1 as Platform
 
 Window {
@@ -16,10 +17,17 @@ Window {
     height: 800
     visible: true
     title: "Kestrune Desktop"
-    color: appConfig.darkTheme ? "#0F0F13" : "#F8F9FA"
+    color: Theme.windowBackground
 
-    Material.theme: appConfig.darkTheme ? Material.Dark : Material.Light
-    Material.accent: "#2563EB"
+    Material.theme: Theme.material
+    Material.accent: Theme.accent
+
+    // Every page colours itself through the theme, which follows the user's setting live.
+    Binding {
+        target: Theme
+        property: "darkTheme"
+        value: appConfig.darkTheme
+    }
 
     function restore() {
         mainWindow.show()
@@ -41,13 +49,13 @@ Window {
         Rectangle {
             Layout.fillHeight: true
             Layout.preferredWidth: 220
-            color: appConfig.darkTheme ? "#16161A" : "#FFFFFF"
+            color: Theme.sidebar
 
             Rectangle {
                 width: 1
                 height: parent.height
                 anchors.right: parent.right
-                color: appConfig.darkTheme ? "#2A2A35" : "#E5E7EB"
+                color: Theme.sidebarBorder
             }
 
             ColumnLayout {
@@ -67,8 +75,8 @@ Window {
                             height: 32
                             radius: 16
                             gradient: Gradient {
-                                GradientStop { position: 0.0; color: "#60A5FA" }
-                                GradientStop { position: 1.0; color: "#2563EB" }
+                                GradientStop { position: 0.0; color: Theme.logoTop }
+                                GradientStop { position: 1.0; color: Theme.accent }
                             }
                         }
 
@@ -76,7 +84,7 @@ Window {
                             text: "Kestrune"
                             font.pixelSize: 22
                             font.bold: true
-                            color: appConfig.darkTheme ? "#FFFFFF" : "#111827"
+                            color: Theme.heading
                         }
                     }
                 }
@@ -104,15 +112,15 @@ Window {
 
                         background: Rectangle {
                             radius: 8
-                            color: entry.selected ? (appConfig.darkTheme ? "#23232E" : "#F3F4F6")
-                                 : entry.hovered ? (appConfig.darkTheme ? "#1D1D24" : "#FAFAFA")
+                            color: entry.selected ? Theme.navSelected
+                                 : entry.hovered ? Theme.navHovered
                                  : "transparent"
 
                             Rectangle {
                                 width: 4
                                 height: 24
                                 radius: 2
-                                color: "#2563EB"
+                                color: Theme.accent
                                 anchors.verticalCenter: parent.verticalCenter
                                 anchors.left: parent.left
                                 anchors.leftMargin: -12
@@ -127,16 +135,14 @@ Window {
                                 text: entry.index === 0 ? "🖧" : entry.index === 1 ? "⏵" : "⚙"
                                 font.pixelSize: 20
                                 // Grey in both themes, unlike the label.
-                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
-                                                      : "#9CA3AF"
+                                color: entry.selected ? Theme.heading : Theme.inactiveGlyph
                             }
 
                             Text {
                                 text: entry.modelData
                                 font.pixelSize: 15
                                 font.weight: entry.selected ? Font.DemiBold : Font.Normal
-                                color: entry.selected ? (appConfig.darkTheme ? "#FFFFFF" : "#111827")
-                                                      : (appConfig.darkTheme ? "#9CA3AF" : "#6B7280")
+                                color: entry.selected ? Theme.heading : Theme.secondaryText
                                 Layout.fillWidth: true
                             }
                         }

@@ -28,6 +28,8 @@ int runApplication(int &argc, char **argv, const QUrl &mainUrl)
     AppConfig appConfig(nullptr);
 
     QQmlApplicationEngine engine(nullptr);
+    // The window's documents import their own module by name; it is served from ":/Kestrune/".
+    engine.addImportPath("qrc:/");
     engine.rootContext()->setContextProperty("serverCore", &serverCore);
     engine.rootContext()->setContextProperty("appConfig", &appConfig);
 

@@ -62,13 +62,14 @@ void TestStartup::moduleDirectoryIsServedByteForByte()
                                           "ServerTab 1.0 ui/ServerTab.qml\r\n"
                                           "PlayerTab 1.0 ui/PlayerTab.qml\r\n"
                                           "SettingsTab 1.0 ui/SettingsTab.qml\r\n"
+                                          "singleton Theme 1.0 ui/Theme.qml\r\n"
                                           "depends QtQuick\r\n"
                                           "\r\n"));
 }
 
 void TestStartup::documentsAndLogoAreCompiledIn()
 {
-    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab"})
+    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab", "Theme"})
         QVERIFY(QFile::exists(QStringLiteral(":/Kestrune/ui/%1.qml").arg(document)));
     QImage logo(":/Kestrune/ui/images/logo.png");
     QCOMPARE(logo.size(), QSize(512, 512));
@@ -82,15 +83,21 @@ void TestStartup::brokenMainDocumentExitsWithMinusOne()
 
 void TestStartup::firstBindingSeesThePersistedTheme_data()
 {
+    QTest::addColumn<QString>("document");
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<int>("expectedExit");
-    QTest::newRow("absent means dark") << QVariant() << 3;
-    QTest::newRow("stored light") << QVariant(false) << 4;
-    QTest::newRow("stored dark") << QVariant(true) << 3;
+    // The settings object's own binding, and the program's window with every page in it.
+    for (const char *document : {"reportstheme", "reportswindowtheme"}) {
+        const QString probe = QStringLiteral("qrc:/probe/%1.qml").arg(document);
+        QTest::addRow("%s, absent means dark", document) << probe << QVariant() << 3;
+        QTest::addRow("%s, stored light", document) << probe << QVariant(false) << 4;
+        QTest::addRow("%s, stored dark", document) << probe << QVariant(true) << 3;
+    }
 }
 
 void TestStartup::firstBindingSeesThePersistedTheme()
 {
+    QFETCH(QString, document);
     QFETCH(QVariant, stored);
     QFETCH(int, expectedExit);
     const QString file = sandbox.filePath("config/Vell/KestruneServer.conf");
@@ -99,7 +106,7 @@ void TestStartup::firstBindingSeesThePersistedTheme()
         QSettings settings(file, QSettings::IniFormat);
         settings.setValue("darkTheme", stored);
     }
-    QCOMPARE(runProbe("qrc:/probe/reportstheme.qml"), expectedExit);
+    QCOMPARE(runProbe(document), expectedExit);
 }
 
 void TestStartup::frameworkMessagesReachTheLogAcrossRuns()

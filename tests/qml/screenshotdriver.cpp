@@ -13,7 +13,6 @@
 #include <QQuickWindow>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
-
 #include <cstdio>
 
 Q_IMPORT_QML_PLUGIN(KestrunePlugin)
@@ -51,18 +50,21 @@ int main(int argc, char *argv[])
     }
 
     FakeServerCore serverCore;
-    const QVariantList outputs = {device(QStringLiteral("speakers"), QStringLiteral("Speakers")),
-                                  device(QStringLiteral("headphones"), QStringLiteral("Headphones")),
-                                  device(QStringLiteral("cable_input"), QStringLiteral("CABLE Input"))};
-    serverCore.stage({{QStringLiteral("audioDevices"), outputs},
-                      {QStringLiteral("outputDevices"), outputs},
-                      {QStringLiteral("selectedOutputDevice"), QStringLiteral("speakers")},
-                      {QStringLiteral("connectedDevices"),
-                       QVariantList{phone(QStringLiteral("Pixel 7"), QStringLiteral("192.168.1.31"), 80),
-                                    phone(QStringLiteral("Galaxy S23"), QStringLiteral("192.168.1.42"), 55)}}});
+    const QVariantList outputs = {
+        device(QStringLiteral("speakers"), QStringLiteral("Speakers")),
+        device(QStringLiteral("headphones"), QStringLiteral("Headphones")),
+        device(QStringLiteral("cable_input"), QStringLiteral("CABLE Input"))};
+    serverCore.stage(
+        {{QStringLiteral("audioDevices"), outputs},
+         {QStringLiteral("outputDevices"), outputs},
+         {QStringLiteral("selectedOutputDevice"), QStringLiteral("speakers")},
+         {QStringLiteral("connectedDevices"),
+          QVariantList{phone(QStringLiteral("Pixel 7"), QStringLiteral("192.168.1.31"), 80),
+                       phone(QStringLiteral("Galaxy S23"), QStringLiteral("192.168.1.42"), 55)}}});
     AppConfig appConfig;
 
     QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
     engine.rootContext()->setContextProperty(QStringLiteral("serverCore"), &serverCore);
     engine.rootContext()->setContextProperty(QStringLiteral("appConfig"), &appConfig);
     engine.load(QUrl(QStringLiteral("qrc:/Kestrune/ui/main.qml")));

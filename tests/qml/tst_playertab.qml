@@ -9,6 +9,8 @@ Item {
     width: 1000
     height: 800
 
+    ThemeFollowsSettings {}
+
     TestCase {
         id: testCase
         name: "PlayerTab"

@@ -9,6 +9,8 @@ Item {
     width: 1000
     height: 1400 // tall enough to show every card without scrolling
 
+    ThemeFollowsSettings {}
+
     TestCase {
         id: testCase
         name: "SettingsTab"
