@@ -2,6 +2,7 @@
 
 #include "app/appconfig.h"
 #include "app/loghandler.h"
+#include "app/logsdirectory.h"
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
 
@@ -14,8 +15,10 @@
 
 int runApplication(int &argc, char **argv, const QUrl &mainUrl)
 {
-    // First, so that what the framework says while it starts already reaches the log.
-    qInstallMessageHandler(handleQtMessage);
+    // First, so that what the framework says while it starts already reaches the log, in
+    // the folder named after the program.
+    nameProgramEarly(argc > 0 ? argv[0] : nullptr);
+    installLogHandler();
 
     // QApplication rather than QGuiApplication: the tray icon falls back to Qt Widgets
     // where the desktop has no native tray.
