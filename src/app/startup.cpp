@@ -25,6 +25,8 @@ int runApplication(int &argc, char **argv, const QUrl &mainUrl)
     QApplication application(argc, argv);
     AudioPlatform::install(createSystemAudioPlatform());
     QApplication::setWindowIcon(QIcon(":/Kestrune/ui/images/logo.png"));
+    // Wayland desktops find the window's launcher entry, and with it its icon, by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KESTRUNE_APP_ID));
     QQuickStyle::setStyle("Material");
 
     ServerCore serverCore(nullptr);
