@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: CPack makes it from the build, its dependencies
 # name the libraries (from dpkg-shlibdeps) and every QML module the window loads, the
-# program unpacked from it into a throw-away root runs for 5 s offscreen against the sound
-# server (its own QML module is compiled in; Qt's come from the system), and lintian finds
-# no error.
+# program unpacked from it into a throw-away root runs from its launcher entry's Exec line
+# for 5 s offscreen against the sound server (its own QML module is compiled in; Qt's come
+# from the system), and lintian finds no error.
 #   package.sh BUILD_DIR VERSION QML_RUNTIME_PACKAGES_FILE
 # Runs inside the test's private network namespace, with PULSE_SERVER set.
 set -euo pipefail
@@ -41,15 +41,18 @@ done <"$qml_packages"
 root=$work/root
 dpkg -x "$deb" "$root"
 
-# The unpacked program, in surroundings of its own, tracing where each QML import came from.
+# The unpacked program, started as the launcher entry's Exec line starts it (found on the
+# PATH), in surroundings of its own, tracing where each QML import came from.
+exec_line=$(sed -n 's/^Exec=//p' "$root"/usr/share/applications/*.desktop)
 home=$work/home
 mkdir -p "$home" "$work/runtime"
 chmod 700 "$work/runtime"
 (
     cd "$work"
-    exec env QT_QPA_PLATFORM=offscreen HOME="$home" XDG_RUNTIME_DIR="$work/runtime" \
-        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-        DBUS_SESSION_BUS_ADDRESS=disabled: QML_IMPORT_TRACE=1 "$root/usr/bin/KestruneServer"
+    exec env PATH="$root/usr/bin:$PATH" QT_QPA_PLATFORM=offscreen HOME="$home" \
+        XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$home/.config" \
+        XDG_DATA_HOME="$home/.local/share" DBUS_SESSION_BUS_ADDRESS=disabled: \
+        QML_IMPORT_TRACE=1 sh -c "exec $exec_line"
 ) >"$work/program.txt" 2>&1 &
 program_pid=$!
 sleep 5
