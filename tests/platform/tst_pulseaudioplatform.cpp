@@ -374,8 +374,8 @@ private slots:
     // keepalive) takes the latency its one stream asks of it.
     void renderAsksTheSinkForOnePeriod()
     {
-        const QString index = pactl({"load-module", "module-null-sink", "sink_name=bare",
-                                     "rate=48000", "channels=2"});
+        const QString index = pactl(
+            {"load-module", "module-null-sink", "sink_name=bare", "rate=48000", "channels=2"});
         QVERIFY(!index.isEmpty());
         const auto platform = createSystemAudioPlatform();
         const auto bare = platform->openEndpoint(L"bare");
