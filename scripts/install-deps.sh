@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs everything the build, the program and the tests need on Debian 12.
 set -euo pipefail
+# The QML modules the window loads at run time, which the Debian package depends on too.
+mapfile -t qml_runtime <"$(dirname "$0")/../packaging/linux/qml-runtime-packages"
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-declarative-dev
-    qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick
-    qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
-    qml6-module-qtquick-layouts qml6-module-qt-labs-platform qml6-module-qttest
+    "${qml_runtime[@]}" qml6-module-qttest
     libopus-dev libpulse-dev
     pulseaudio pulseaudio-utils sox
+    pipewire pipewire-pulse wireplumber dbus-daemon
+    dpkg-dev file desktop-file-utils appstream lintian man-db
     xvfb xauth x11-apps imagemagick fonts-noto-color-emoji fonts-symbola
     iproute2 util-linux python3
     clang libclang-rt-dev valgrind

@@ -27,5 +27,5 @@ if ! pactl info >/dev/null 2>&1; then
     trap 'tests/support/private-pulse.sh stop "$pulse_dir"' EXIT
 fi
 
-echo "Starting $program (debug.log is written in $PWD)."
+echo "Starting $program (its log: ${XDG_DATA_HOME:-$HOME/.local/share}/KestruneServer/Logs/debug.log)."
 "$program"

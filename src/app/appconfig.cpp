@@ -1,15 +1,14 @@
 #include "app/appconfig.h"
 
+#include "app/logsdirectory.h"
 #include "app/startupregistration.h"
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QStandardPaths>
 #include <QUrl>
 
 AppConfig::AppConfig(QObject *parent)
-    : QObject(parent),
-      settings("Vell", "KestruneServer"),
+    : QObject(parent), settings("Vell", "KestruneServer"),
       darkThemeOn(settings.value("darkTheme", true).toBool()),
       minimizeToTrayOn(settings.value("minimizeToTray", false).toBool()),
       launchOnStartupOn(StartupRegistration::isPresent()),
@@ -64,10 +63,7 @@ void AppConfig::setLaunchOnStartup(bool on)
 
 QString AppConfig::logsDirectory() const
 {
-    const QString path =
-        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + "/Logs";
-    QDir().mkpath(path);
-    return QDir::toNativeSeparators(QDir(path).absolutePath());
+    return QDir::toNativeSeparators(::logsDirectory());
 }
 
 void AppConfig::openLogsDirectory()

@@ -27,6 +27,7 @@ QByteArray DesktopEntry::autostartEntry(const QString &program)
     entry += QStringLiteral("Name=KestruneServer\n");
     entry += QStringLiteral("Comment=Stream this computer's sound to phones on the network\n");
     entry += QStringLiteral("Exec=") + quotedExec(program) + '\n';
+    entry += QStringLiteral("Icon=" KESTRUNE_APP_ID "\n");
     entry += QStringLiteral("Terminal=false\n");
     entry += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
     return entry.toUtf8();

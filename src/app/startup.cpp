@@ -2,6 +2,7 @@
 
 #include "app/appconfig.h"
 #include "app/loghandler.h"
+#include "app/logsdirectory.h"
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
 
@@ -14,14 +15,18 @@
 
 int runApplication(int &argc, char **argv, const QUrl &mainUrl)
 {
-    // First, so that what the framework says while it starts already reaches the log.
-    qInstallMessageHandler(handleQtMessage);
+    // First, so that what the framework says while it starts already reaches the log, in
+    // the folder named after the program.
+    nameProgramEarly(argc > 0 ? argv[0] : nullptr);
+    installLogHandler();
 
     // QApplication rather than QGuiApplication: the tray icon falls back to Qt Widgets
     // where the desktop has no native tray.
     QApplication application(argc, argv);
     AudioPlatform::install(createSystemAudioPlatform());
     QApplication::setWindowIcon(QIcon(":/Kestrune/ui/images/logo.png"));
+    // Wayland desktops find the window's launcher entry, and with it its icon, by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KESTRUNE_APP_ID));
     QQuickStyle::setStyle("Material");
 
     ServerCore serverCore(nullptr);

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -153,6 +154,14 @@ void TestAppConfig::autostartEntryFollowsTheSwitch()
                              DesktopEntry::quotedExec(QCoreApplication::applicationFilePath())
                                  .toUtf8() +
                              '\n'));
+    // The launcher's icon, and an entry that desktops accept.
+    QVERIFY(content.contains("\nIcon=" KESTRUNE_APP_ID "\n"));
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("desktop-file-validate", {autostartFile()});
+    QVERIFY(validate.waitForFinished(10000));
+    const QByteArray findings = validate.readAll();
+    QVERIFY2(validate.exitCode() == 0 && findings.isEmpty(), findings.constData());
     QVERIFY(AppConfig().launchOnStartup());
 
     config.setLaunchOnStartup(false);

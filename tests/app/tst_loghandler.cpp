@@ -5,8 +5,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
+#include <cstdio>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 class TestLogHandler : public QObject
 {
@@ -15,36 +17,50 @@ class TestLogHandler : public QObject
 private slots:
     void init();
     void cleanup();
-    void writesOneStampedLinePerMessage();
+    void writesOneStampedLinePerMessageIntoTheLogsDirectory();
     void appendsToWhatIsThere();
     void concurrentRecordsStayWhole();
-    void unwritableDirectoryLosesMessagesQuietly();
+    void removedLogsDirectoryIsMadeAgain();
+    void unwritableLogsDirectoryTurnsToStandardError();
 
 private:
+    QString logFile() const;
     QStringList logLines() const;
 
-    QTemporaryDir dir;
-    QString previousDir;
+    QTemporaryDir data;
+    QTemporaryDir workingDirectory;
+    QString previousDirectory;
+    QtMessageHandler previousHandler = nullptr;
 };
 
-static const QRegularExpression recordPattern(
-    R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*)$)");
+static const QRegularExpression recordPattern(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*)$)");
 
 void TestLogHandler::init()
 {
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QFile::remove("debug.log");
+    // The data location is named after the program: this test's executable.
+    QVERIFY(data.isValid() && workingDirectory.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    QDir(data.path()).removeRecursively();
+    QDir().mkpath(data.path());
+    previousDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workingDirectory.path()));
+    previousHandler = installLogHandler();
 }
 
 void TestLogHandler::cleanup()
 {
-    QDir::setCurrent(previousDir);
+    qInstallMessageHandler(previousHandler);
+    QDir::setCurrent(previousDirectory);
+}
+
+QString TestLogHandler::logFile() const
+{
+    return data.filePath("tst_loghandler/Logs/debug.log");
 }
 
 QStringList TestLogHandler::logLines() const
 {
-    QFile file(dir.filePath("debug.log"));
+    QFile file(logFile());
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QString text = QString::fromUtf8(file.readAll());
@@ -53,13 +69,13 @@ QStringList TestLogHandler::logLines() const
     return text.split('\n');
 }
 
-void TestLogHandler::writesOneStampedLinePerMessage()
+void TestLogHandler::writesOneStampedLinePerMessageIntoTheLogsDirectory()
 {
     const QMessageLogContext context;
     handleQtMessage(QtWarningMsg, context, "abc");
     handleQtMessage(QtDebugMsg, context, "abc");
 
-    QFile file(dir.filePath("debug.log"));
+    QFile file(logFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     QCOMPARE(bytes.size(), 2 * (23 + 1 + 3 + 1));
@@ -72,12 +88,16 @@ void TestLogHandler::writesOneStampedLinePerMessage()
         QCOMPARE(match.captured(1), QStringLiteral("abc"));
     }
     QVERIFY(!bytes.contains('\r'));
+    // Nothing of it lands where the program was started from.
+    QCOMPARE(QDir(workingDirectory.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList());
 }
 
 void TestLogHandler::appendsToWhatIsThere()
 {
     {
-        QFile earlier(dir.filePath("debug.log"));
+        QVERIFY(QDir().mkpath(data.filePath("tst_loghandler/Logs")));
+        QFile earlier(logFile());
         QVERIFY(earlier.open(QIODevice::WriteOnly));
         earlier.write("from an earlier run\n");
     }
@@ -113,14 +133,41 @@ void TestLogHandler::concurrentRecordsStayWhole()
     }
 }
 
-void TestLogHandler::unwritableDirectoryLosesMessagesQuietly()
+void TestLogHandler::removedLogsDirectoryIsMadeAgain()
 {
-    // A working directory that has gone away cannot take the file, even for root.
-    QTemporaryDir gone;
-    QVERIFY(QDir::setCurrent(gone.path()));
-    QVERIFY(gone.remove());
+    handleQtMessage(QtWarningMsg, QMessageLogContext(), "before");
+    QVERIFY(QDir(data.filePath("tst_loghandler")).removeRecursively());
+    handleQtMessage(QtWarningMsg, QMessageLogContext(), "after");
+    const QStringList lines = logLines();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(recordPattern.match(lines[0]).captured(1), QStringLiteral("after"));
+}
+
+void TestLogHandler::unwritableLogsDirectoryTurnsToStandardError()
+{
+    // A data location below a plain file can never become a folder, even for root.
+    QFile blocker(data.filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.filePath("file/data")));
+    installLogHandler();
+
+    const QString captured = workingDirectory.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int savedError = dup(STDERR_FILENO);
+    const int capture = open(QFile::encodeName(captured).constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(savedError >= 0 && capture >= 0);
+    dup2(capture, STDERR_FILENO);
     handleQtMessage(QtCriticalMsg, QMessageLogContext(), "nowhere to go");
-    QVERIFY(!QFile::exists(gone.filePath("debug.log")));
+    dup2(savedError, STDERR_FILENO);
+    close(capture);
+    close(savedError);
+
+    QFile error(captured);
+    QVERIFY(error.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(error.readAll());
+    QVERIFY2(recordPattern.match(text.trimmed()).captured(1) == "nowhere to go", qPrintable(text));
+    QVERIFY(!QFile::exists(data.filePath("file/data")));
 }
 
 QTEST_GUILESS_MAIN(TestLogHandler)

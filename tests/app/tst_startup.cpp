@@ -21,10 +21,10 @@ private slots:
     void brokenMainDocumentExitsWithMinusOne();
     void firstBindingSeesThePersistedTheme_data();
     void firstBindingSeesThePersistedTheme();
-    void frameworkMessagesReachTheLogAcrossRuns();
+    void frameworkMessagesReachTheLogsDirectoryAcrossRuns();
 
 private:
-    int runProbe(const QString &document);
+    int runProbe(const QString &document, const QStringList &extraEnvironment = {});
 
     QTemporaryDir sandbox;
 };
@@ -36,12 +36,14 @@ void TestStartup::initTestCase()
     QVERIFY(sandbox.isValid());
 }
 
-int TestStartup::runProbe(const QString &document)
+int TestStartup::runProbe(const QString &document, const QStringList &extraEnvironment)
 {
     QProcess probe;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", sandbox.filePath("config"));
     environment.insert("XDG_DATA_HOME", sandbox.filePath("data"));
+    for (const QString &variable : extraEnvironment)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     probe.setProcessEnvironment(environment);
     probe.setWorkingDirectory(sandbox.path());
     probe.start(STARTUP_PROBE, {document});
@@ -109,15 +111,21 @@ void TestStartup::firstBindingSeesThePersistedTheme()
     QCOMPARE(runProbe(document), expectedExit);
 }
 
-void TestStartup::frameworkMessagesReachTheLogAcrossRuns()
+void TestStartup::frameworkMessagesReachTheLogsDirectoryAcrossRuns()
 {
-    QFile::remove(sandbox.filePath("debug.log"));
+    // The logs directory is named after the program, here the probe.
+    const QString logFile = sandbox.filePath("data/startupprobe/Logs/debug.log");
+    QFile::remove(logFile);
     QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
-    QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
-    QFile log(sandbox.filePath("debug.log"));
+    // Plugin loading reports which folders it searches; the folder of the platform plugins
+    // is searched only while the application object is being built.
+    QCOMPARE(runProbe("qrc:/probe/logsandquits.qml", {"QT_DEBUG_PLUGINS=1"}), 0);
+    QFile log(logFile);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray content = log.readAll();
     QCOMPARE(content.count("probe message\n"), 2);
+    QVERIFY(content.contains("checking directory path") && content.contains("/platforms\""));
+    QVERIFY(!QFile::exists(sandbox.filePath("debug.log")));
 }
 
 QTEST_MAIN(TestStartup)

@@ -8,8 +8,8 @@
 #include <vector>
 
 // Processes and sound-server chores shared by the end-to-end tests. The tests run in a
-// private network namespace of their own, with PULSE_SERVER pointing at the private
-// PulseAudio of the test fixture.
+// private network namespace of their own, with PULSE_SERVER pointing at the PulseAudio
+// server of a test fixture: the private PulseAudio or the private PipeWire.
 namespace E2e {
 
 constexpr int sampleRate = 48000;
@@ -22,9 +22,9 @@ QString monitorOf(const QString &sink);
 // Loads a module; its index, or -1.
 int loadModule(const QStringList &arguments);
 // A null sink that renders in small blocks from the start, as the fixture's own sinks do
-// (an idle null sink's monitor would start up to 2 s late): the fixture's silent keepalive
-// source plays into it through a loopback that ends with the sink. The sink module's
-// index, or -1.
+// (an idle null sink of PulseAudio's would start its monitor up to 2 s late): where the
+// fixture has a silent keepalive source, it plays into the sink through a loopback that
+// ends with the sink. The sink module's index, or -1.
 int loadFlowingNullSink(const QString &name, const QString &description);
 bool unloadModule(int index);
 

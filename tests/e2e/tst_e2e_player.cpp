@@ -53,7 +53,7 @@ void TestPlayerEndToEnd::initTestCase()
     QVERIFY(directory.isValid());
     bool ok = false;
     pactl({"info"}, &ok);
-    QVERIFY2(ok, "the private PulseAudio does not answer");
+    QVERIFY2(ok, "the sound server of the fixture does not answer");
     pactl({"set-sink-mute", "cable_input", "0"});
 }
 

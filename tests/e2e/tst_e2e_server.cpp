@@ -48,7 +48,7 @@ void TestServerEndToEnd::initTestCase()
     QVERIFY(directory.isValid());
     bool ok = false;
     pactl({"info"}, &ok);
-    QVERIFY2(ok, "the private PulseAudio does not answer");
+    QVERIFY2(ok, "the sound server of the fixture does not answer");
     pactl({"set-sink-mute", "speakers", "0"});
 
     QVERIFY(makeTone(path("tone.wav"), toneHz, toneSeconds, 0.5));

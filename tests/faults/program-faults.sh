@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program, offscreen, where it cannot have what it usually has:
-#   - a read-only working directory, and one that was removed: it runs, and no debug.log
-#     appears anywhere (its log is best effort, never a reason to stop);
+#   - a read-only working directory, and one that was removed: it runs, and its log goes
+#     on into the logs directory, whatever the working directory;
+#   - a logs directory it cannot write: it runs, and its messages go to standard error
+#     (its log is best effort, never a reason to stop);
 #   - its three ports held by another process: it runs deaf on them, without a crash and
 #     without spinning.
 # Every framework category logs at debug level, so the log handler is busy throughout.
@@ -48,11 +50,24 @@ run_for_a_while() {
     wait "$pid" 2>/dev/null || true
 }
 
-# A control run: in a writable directory the log is written.
+log=$XDG_DATA_HOME/KestruneServer/Logs/debug.log
+# Sets grown to the lines the log gained since the last call.
+logged=0
+grown=0
+log_growth() {
+    local now=0
+    [ ! -f "$log" ] || now=$(wc -l <"$log")
+    grown=$((now - logged))
+    logged=$now
+}
+
+# A control run: the log is written into the logs directory, nothing into the working one.
 mkdir -p "$scratch/writable"
 run_for_a_while "$scratch/writable"
-[ -s "$scratch/writable/debug.log" ] || fail "no debug.log in a writable directory"
-echo "writable working directory: debug.log has $(wc -l <"$scratch/writable/debug.log") lines"
+log_growth
+[ "$grown" -gt 0 ] || fail "no debug.log in the logs directory"
+[ -z "$(ls -A "$scratch/writable")" ] || fail "something was written into the working directory"
+echo "writable working directory: debug.log in the logs directory has $grown lines"
 
 # A read-only working directory: the directory mounted read-only onto itself, which holds
 # even against root.
@@ -61,13 +76,29 @@ run_for_a_while "$scratch/readonly" unshare --mount --propagation private -- sh 
     'mount --bind "$PWD" "$PWD" && mount -o remount,bind,ro "$PWD" && cd "$PWD" &&
      exec "$0"'
 [ -z "$(ls -A "$scratch/readonly")" ] || fail "something was written into the read-only directory"
-echo "read-only working directory: ran $seconds s, ${ticks:-?} ticks of CPU in its last second, no debug.log"
+log_growth
+[ "$grown" -gt 0 ] || fail "nothing was logged with a read-only working directory"
+echo "read-only working directory: ran $seconds s, ${ticks:-?} ticks of CPU in its last second, $grown lines logged"
 
 # A working directory removed under the program's feet before it starts.
 mkdir -p "$scratch/removed"
 run_for_a_while "$scratch/removed" sh -c 'rmdir "$PWD" && exec "$0"'
 [ ! -e "$scratch/removed" ] || fail "the removed directory came back"
-echo "removed working directory: ran $seconds s, ${ticks:-?} ticks of CPU in its last second, no debug.log"
+log_growth
+[ "$grown" -gt 0 ] || fail "nothing was logged with a removed working directory"
+echo "removed working directory: ran $seconds s, ${ticks:-?} ticks of CPU in its last second, $grown lines logged"
+
+# The data location mounted read-only onto itself: the logs directory takes nothing, and
+# the messages come out on standard error instead, in the log's own form.
+mkdir -p "$scratch/anywhere"
+run_for_a_while "$scratch/anywhere" unshare --mount --propagation private -- sh -c \
+    'mount --bind "$XDG_DATA_HOME" "$XDG_DATA_HOME" &&
+     mount -o remount,bind,ro "$XDG_DATA_HOME" && exec "$0"'
+log_growth
+[ "$grown" -eq 0 ] || fail "$grown lines reached a read-only logs directory"
+stamped=$(grep -cE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}\.[0-9]{3} ' "$scratch/output" || true)
+[ "$stamped" -gt 0 ] || fail "no message reached standard error with the logs directory read-only"
+echo "read-only logs directory: ran $seconds s, ${ticks:-?} ticks of CPU in its last second, $stamped lines on standard error"
 
 # Ports 8080-8082 held, IPv4 and IPv6, by a process that does not share them.
 python3 - "$scratch/held" <<'PY' &

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -366,6 +367,36 @@ private slots:
         QVERIFY(renderer.written <= std::uint64_t(0.7 * rate) + render->bufferFrames() + 2400);
         QVERIFY(peak(heard) > 0.3f);
         QVERIFY(std::fabs(toneFrequency(heard) - 440) < 3);
+    }
+
+    // The sink plays the stream in periods of the render loop's size: the sound server
+    // holds the stream's buffer, not the buffer again in the sink. A bare null sink (no
+    // keepalive) takes the latency its one stream asks of it.
+    void renderAsksTheSinkForOnePeriod()
+    {
+        const QString index = pactl(
+            {"load-module", "module-null-sink", "sink_name=bare", "rate=48000", "channels=2"});
+        QVERIFY(!index.isEmpty());
+        const auto platform = createSystemAudioPlatform();
+        const auto bare = platform->openEndpoint(L"bare");
+        QVERIFY(bare);
+        const auto render = bare->openRender(48000, 2, 100);
+        QVERIFY(render);
+        QVERIFY(render->start());
+        Renderer renderer;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 300)
+            QVERIFY(renderer.turn(*render));
+        const QString sinks = pactl({"list", "sinks"});
+        render->stop();
+        pactl({"unload-module", index});
+
+        const QRegularExpression configured(
+            "Name: bare\\n(?:.*\\n)*?\\s*Latency: \\d+ usec, configured (\\d+) usec");
+        const QRegularExpressionMatch match = configured.match(sinks);
+        QVERIFY2(match.hasMatch(), qPrintable(sinks));
+        QVERIFY2(match.captured(1).toInt() <= 20000, qPrintable(match.captured(0)));
     }
 
     void wakeEndsAWaitAtOnce()

@@ -12,9 +12,9 @@
 #include "speakersfixture.h"
 #include "support/netns.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -127,12 +127,13 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     QTest::qWait(1000); // the stream flows to both before the flood starts
     const qint64 residentBefore = ProcessMemory::residentBytes();
 
-    // The program's own log handler, in a directory of its own, for the flood's duration.
-    QTemporaryDir logDirectory;
-    QVERIFY(logDirectory.isValid());
-    const QString previousDirectory = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(logDirectory.path()));
-    const QtMessageHandler previousHandler = qInstallMessageHandler(handleQtMessage);
+    // The program's own log handler, with a data location of its own, for the flood's
+    // duration.
+    QTemporaryDir dataDirectory;
+    QVERIFY(dataDirectory.isValid());
+    const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDirectory.path()));
+    const QtMessageHandler previousHandler = installLogHandler();
 
     FloodSender flood(datagramsPerPort, floodMs, spoofedSenders, 20261209);
     QElapsedTimer flooding;
@@ -158,10 +159,10 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         if (started)
             loop.exec();
         qInstallMessageHandler(previousHandler);
-        QDir::setCurrent(previousDirectory);
+        qputenv("XDG_DATA_HOME", previousData);
         QVERIFY(started);
 
-        const QFileInfo log(logDirectory.filePath("debug.log"));
+        const QFileInfo log(dataDirectory.filePath("tst_flood/Logs/debug.log"));
         const qint64 logBytes = log.exists() ? log.size() : 0;
         const qint64 residentAfter = ProcessMemory::residentBytes();
         qInfo("flood: %lld datagrams in %lld ms; slowest of %d property reads %lld ms, "

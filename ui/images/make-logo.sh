@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Draws the program's logo and the Windows icon from scratch with ImageMagick:
-# a blue disc (the brand gradient) carrying a source dot and three sound waves.
+# Renders the program's logo from logo.svg (a blue disc in the brand gradient carrying a
+# source dot and three sound waves): logo.png (512 px, compiled into the program), the
+# launcher icons of icons/ (48, 128 and 256 px) and the Windows icon logo.ico.
+# Needs rsvg-convert (librsvg2-bin) and ImageMagick; only for changing the artwork, the
+# build uses the files this writes.
 set -euo pipefail
 cd "$(dirname "$0")"
 convert=/usr/bin/convert
-disc=$(mktemp --suffix=.png)
-trap 'rm -f "$disc"' EXIT
-"$convert" \( -size 512x512 gradient:'#60A5FA-#2563EB' \) \
-    \( -size 512x512 xc:black -fill white -draw 'circle 256,256 256,16' \) \
-    -alpha off -compose CopyOpacity -composite "$disc"
-"$convert" "$disc" -fill white -draw 'circle 176,256 176,284' \
-    -fill none -stroke white -strokewidth 30 \
-    -draw "ellipse 176,256 80,80 -50,50" \
-    -draw "ellipse 176,256 150,150 -50,50" \
-    -draw "ellipse 176,256 220,220 -50,50" \
-    -define png:exclude-chunks=date,time -strip logo.png
+png() {
+    rsvg-convert -w "$1" -h "$1" logo.svg |
+        "$convert" - -define png:exclude-chunks=date,time -strip "$2"
+}
+png 512 logo.png
+mkdir -p icons
+for size in 48 128 256; do
+    png "$size" "icons/$size.png"
+done
 "$convert" logo.png -define icon:auto-resize=256,128,64,48,32,16 logo.ico

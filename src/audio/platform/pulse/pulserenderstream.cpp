@@ -45,7 +45,14 @@ std::unique_ptr<PulseRenderStream> PulseRenderStream::open(std::shared_ptr<Pulse
     attributes.prebuf = std::uint32_t(-1);
     attributes.minreq = std::uint32_t(pa_usec_to_bytes(requestMs * PA_USEC_PER_MSEC, &spec));
     attributes.fragsize = std::uint32_t(-1);
-    const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+    // Early requests: the render loop works in device periods of minreq, as on Windows, and
+    // says so; the server then asks the sink for a latency of one period. Without the flag
+    // PulseAudio and PipeWire alike ask it for the buffer less two periods (80 ms), which the
+    // sink adds to player mode: a bare null sink of PulseAudio's ran at 80 ms, PipeWire's in
+    // 2048-frame quanta (50 ms more from datagram to sink). The tests' PulseAudio hid it:
+    // its keepalive holds every sink at 10 ms.
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_EARLY_REQUESTS);
     if (pa_stream_connect_playback(stream, sink.c_str(), &attributes, flags, nullptr, nullptr) <
             0 ||
         !render->stream->waitUntilReady())
