@@ -2,6 +2,25 @@
 
 #include <algorithm>
 
+namespace {
+
+// Removes its endpoint from the fake when it goes, as a real one unloads its devices.
+class FakeVirtualMicrophone final : public VirtualMicrophone
+{
+public:
+    explicit FakeVirtualMicrophone(FakeAudioPlatform &platform) : platform(platform) {}
+    ~FakeVirtualMicrophone() override
+    {
+        platform.removeEndpoint(FakeAudioPlatform::virtualCableId);
+    }
+    std::wstring outputId() const override { return FakeAudioPlatform::virtualCableId; }
+
+private:
+    FakeAudioPlatform &platform;
+};
+
+} // namespace
+
 FakeAudioPlatform &FakeAudioPlatform::install()
 {
     auto platform = std::make_unique<FakeAudioPlatform>();
@@ -14,10 +33,13 @@ std::shared_ptr<FakeEndpoint> FakeAudioPlatform::addEndpoint(const std::wstring 
                                                              const std::wstring &name)
 {
     auto added = std::make_shared<FakeEndpoint>(id, name);
-    std::lock_guard<std::mutex> lock(mutex);
-    endpoints.push_back(added);
-    if (defaultId.empty())
-        defaultId = id;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        endpoints.push_back(added);
+        if (defaultId.empty())
+            defaultId = id;
+    }
+    announceDevicesChanged();
     return added;
 }
 
@@ -47,18 +69,40 @@ void FakeAudioPlatform::removeEndpoint(const std::wstring &id)
         endpoints.erase(found);
     }
     removed->disconnect();
+    announceDevicesChanged();
 }
 
 void FakeAudioPlatform::setDefaultEndpoint(const std::wstring &id)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    defaultId = id;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        defaultId = id;
+    }
+    announceDevicesChanged();
 }
 
 void FakeAudioPlatform::setListFails(bool fails)
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        listFails = fails;
+    }
+    announceDevicesChanged();
+}
+
+void FakeAudioPlatform::setReachable(bool canReach)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        reachable = canReach;
+    }
+    announceDevicesChanged();
+}
+
+void FakeAudioPlatform::setVirtualMicrophoneSupported(bool supported)
+{
     std::lock_guard<std::mutex> lock(mutex);
-    listFails = fails;
+    virtualMicrophoneSupported = supported;
 }
 
 void FakeAudioPlatform::setMuted(bool mute)
@@ -89,7 +133,7 @@ std::vector<DeviceInfo> FakeAudioPlatform::outputEndpoints()
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<DeviceInfo> list;
-    if (listFails)
+    if (listFails || !reachable)
         return list;
     for (const auto &listed : endpoints)
         list.push_back(DeviceInfo{listed->id(), listed->name()});
@@ -102,7 +146,7 @@ std::unique_ptr<AudioEndpoint> FakeAudioPlatform::openEndpoint(const std::wstrin
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto found = findLocked(id.empty() ? defaultId : id);
-        if (found != endpoints.end())
+        if (reachable && found != endpoints.end())
             opened = *found;
     }
     return opened ? FakeEndpoint::open(opened) : nullptr;
@@ -116,4 +160,32 @@ bool FakeAudioPlatform::toggleDefaultOutputMute()
     muted = !muted;
     ++toggles;
     return true;
+}
+
+bool FakeAudioPlatform::isReachable()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return reachable;
+}
+
+bool FakeAudioPlatform::canMakeVirtualMicrophone() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return virtualMicrophoneSupported;
+}
+
+std::unique_ptr<VirtualMicrophone> FakeAudioPlatform::makeVirtualMicrophone()
+{
+    if (!canMakeVirtualMicrophone() || !isReachable())
+        return nullptr;
+    if (!endpoint(virtualCableId))
+        addEndpoint(virtualCableId, L"Kestrune Virtual Cable");
+    return std::make_unique<FakeVirtualMicrophone>(*this);
+}
+
+std::unique_ptr<VirtualMicrophone> FakeAudioPlatform::takeOverVirtualMicrophone()
+{
+    if (!canMakeVirtualMicrophone() || !endpoint(virtualCableId))
+        return nullptr;
+    return std::make_unique<FakeVirtualMicrophone>(*this);
 }
