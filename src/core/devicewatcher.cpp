@@ -30,10 +30,7 @@ void DeviceWatcher::takeReport()
     if (gapTimer->isActive())
         return; // the refresh it brings reads what this report announced
     const qint64 since = sinceRefresh.isValid() ? sinceRefresh.elapsed() : minimumGapMs;
-    if (since >= minimumGapMs)
-        refresh();
-    else
-        gapTimer->start(int(minimumGapMs - since));
+    gapTimer->start(int(qMax<qint64>(burstMs, minimumGapMs - since)));
 }
 
 void DeviceWatcher::refresh()

@@ -7,15 +7,19 @@
 class QTimer;
 
 // Turns the sound system's reports that the devices may have changed, which come from any
-// thread and often in bursts, into refreshDue on this object's thread: at once after a
-// quiet spell, otherwise no sooner than minimumGapMs after the last one, and always once
-// after the last report. It watches the platform installed when it is made.
+// thread and often in bursts, into refreshDue on this object's thread: burstMs after a
+// report that ends a quiet spell, otherwise no sooner than minimumGapMs after the last
+// refresh, and always once after the last report. It watches the platform installed when
+// it is made.
 class DeviceWatcher : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int minimumGapMs = 250;
+    // A change comes as several reports within a few milliseconds (PulseAudio tells of a
+    // new sink's properties before the sink is listed): the refresh waits for the rest.
+    static constexpr int burstMs = 20;
 
     explicit DeviceWatcher(QObject *parent = nullptr);
     ~DeviceWatcher() override;

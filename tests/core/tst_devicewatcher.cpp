@@ -52,7 +52,7 @@ class TestDeviceWatcher : public QObject
 private slots:
     void init() { platform = &FakeAudioPlatform::install(); }
 
-    void aReportAfterAQuietSpellRefreshesAtOnce()
+    void aReportAfterAQuietSpellRefreshesSoon()
     {
         DeviceWatcher watcher;
         QElapsedTimer clock;
@@ -65,8 +65,8 @@ private slots:
                  qPrintable(QString::number(refreshedAt)));
     }
 
-    // Reports from three threads for a second: a refresh at the start, then one per gap at
-    // most, and the last report is always followed by one.
+    // Reports from three threads for a second: a refresh soon after the start, then one per
+    // gap at most, and the last report is always followed by one.
     void aBurstFromManyThreadsIsPacedAndEndsWithARefresh()
     {
         DeviceWatcher watcher;
