@@ -5,7 +5,6 @@
 #include "e2esupport.h"
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 
@@ -70,17 +69,6 @@ private:
     }
 };
 
-// The modules of the sound server whose arguments name the virtual microphone's devices.
-QStringList virtualMicrophoneModules()
-{
-    QStringList found;
-    for (const QString &line : pactl({"list", "short", "modules"}).split('\n')) {
-        if (line.contains("kestrune_virtual"))
-            found << line.section('\t', 0, 0);
-    }
-    return found;
-}
-
 // The description of a sink or source, from pactl's long listing; empty when there is none.
 QString descriptionOf(const char *kind, const QString &name)
 {
@@ -93,38 +81,6 @@ QString descriptionOf(const char *kind, const QString &name)
     return {};
 }
 
-// A private server of the kind the fixture runs, which a test may stop and start.
-class PrivateServer
-{
-public:
-    PrivateServer()
-        : pipeWire(pactl({"info"}).contains("PipeWire")),
-          script(QStringLiteral(KESTRUNE_TEST_SUPPORT_DIR) +
-                 (pipeWire ? "/private-pipewire.sh" : "/private-pulse.sh")),
-          saved(qgetenv("PULSE_SERVER"))
-    {
-        qputenv("PULSE_SERVER", address());
-    }
-    ~PrivateServer()
-    {
-        stop();
-        qputenv("PULSE_SERVER", saved);
-    }
-    QByteArray address() const
-    {
-        return "unix:" +
-               QFile::encodeName(directory.filePath(pipeWire ? "pulse/native" : "native"));
-    }
-    bool start() { return QProcess::execute(script, {"start", directory.path()}) == 0; }
-    bool stop() { return QProcess::execute(script, {"stop", directory.path()}) == 0; }
-
-private:
-    QTemporaryDir directory;
-    const bool pipeWire;
-    const QString script;
-    const QByteArray saved;
-};
-
 } // namespace
 
 class TestPulseDevices : public QObject
@@ -135,13 +91,13 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!pactl({"info"}).isEmpty(), "the test's sound server does not answer");
-        QVERIFY(virtualMicrophoneModules().isEmpty());
+        QVERIFY(modulesNaming("kestrune_virtual").isEmpty());
     }
 
     void cleanup()
     {
         // A failed test leaves no virtual microphone for the next one.
-        for (const QString &module : virtualMicrophoneModules())
+        for (const QString &module : modulesNaming("kestrune_virtual"))
             pactl({"unload-module", module});
     }
 
@@ -220,7 +176,7 @@ private slots:
         auto made = platform->makeVirtualMicrophone();
         QVERIFY(made);
         QCOMPARE(QString::fromStdWString(made->outputId()), QString("kestrune_virtual_cable"));
-        QCOMPARE(virtualMicrophoneModules().size(), 2);
+        QCOMPARE(modulesNaming("kestrune_virtual").size(), 2);
         QCOMPARE(descriptionOf("sinks", "kestrune_virtual_cable"),
                  QString("Kestrune Virtual Cable"));
         QCOMPARE(descriptionOf("sources", "kestrune_virtual_microphone"),
@@ -230,12 +186,12 @@ private slots:
             listed |= endpoint.id == made->outputId() && endpoint.name == L"Kestrune Virtual Cable";
         QVERIFY(listed);
 
-        const QStringList modules = virtualMicrophoneModules();
+        const QStringList modules = modulesNaming("kestrune_virtual");
         auto again = platform->takeOverVirtualMicrophone();
         QVERIFY(again);
-        QCOMPARE(virtualMicrophoneModules(), modules);
+        QCOMPARE(modulesNaming("kestrune_virtual"), modules);
         made.reset();
-        QVERIFY(virtualMicrophoneModules().isEmpty());
+        QVERIFY(modulesNaming("kestrune_virtual").isEmpty());
         QVERIFY(descriptionOf("sources", "kestrune_virtual_microphone").isEmpty());
         again.reset();
     }
@@ -248,10 +204,10 @@ private slots:
         const auto platform = createSystemAudioPlatform();
         auto takenOver = platform->takeOverVirtualMicrophone();
         QVERIFY(takenOver);
-        QCOMPARE(virtualMicrophoneModules().size(), 2);
+        QCOMPARE(modulesNaming("kestrune_virtual").size(), 2);
         QVERIFY(!descriptionOf("sources", "kestrune_virtual_microphone").isEmpty());
         takenOver.reset();
-        QVERIFY(virtualMicrophoneModules().isEmpty());
+        QVERIFY(modulesNaming("kestrune_virtual").isEmpty());
     }
 };
 
