@@ -204,7 +204,12 @@ void TestDevicesEndToEnd::emptyListsSayWhyAndFillWhenTheServerComes()
                     unloadModule(line.section('\t', 0, 0).toInt());
             }
         },
-        [](const QMap<QString, QString> &lists) { return lists.value("state") == "1"; },
+        // PipeWire's server stands in a dummy output for none (as PulseAudio does where
+        // module-always-sink is loaded, as on most desktops), and that one is listed.
+        [](const QMap<QString, QString> &lists) {
+            return lists.value("state") == "1" ||
+                   (lists.value("state") == "0" && lists.value("output") == "auto_null");
+        },
         &noDevicesMs, 2000);
 
     qint64 goneMs = -1;
@@ -214,7 +219,8 @@ void TestDevicesEndToEnd::emptyListsSayWhyAndFillWhenTheServerComes()
         3000);
     QVERIFY(driver.quit());
     qInfo("lists filled %lld ms after the sound server was started (the start itself took %lld "
-          "ms); told of no outputs %lld ms after they were unloaded; of no server %lld ms after "
+          "ms); told of no outputs (or the server's stand-in) %lld ms after they were unloaded; "
+          "of no server %lld ms after "
           "it was stopped",
           filledMs, started, noDevicesMs, goneMs);
     QVERIFY(filledMs >= 0 && filledMs <= 3000);
