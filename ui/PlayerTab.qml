@@ -511,7 +511,6 @@ Item {
                                 text: "Select your Virtual Audio Cable below to route the audio into it."
                             }
                             HelpLine {
-                                objectName: "settingsHelp"
                                 text: Qt.platform.os === "windows"
                                       ? "Either set the virtual mic as the default input device in Windows settings."
                                       : "Either set the virtual mic as the default input device in the sound settings of your desktop."

@@ -34,9 +34,6 @@ private slots:
     void destructionStopsWhatRuns();
     void refreshDevicesRebuildsBothLists();
     void listsFollowTheSoundSystem();
-    void soundSystemStateSaysWhyListsAreEmpty();
-    void virtualMicrophoneIsListedAtOnceAndGoesWithTheCore();
-    void leftoverVirtualMicrophoneIsTakenOver();
 
     void registration_data();
     void registration();
@@ -366,60 +363,6 @@ void TestServerCore::listsFollowTheSoundSystem()
     QCOMPARE(core.selectedOutputDevice(), QString("cable_input"));
     QVERIFY(core.isRunning());
     QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged"}));
-}
-
-void TestServerCore::soundSystemStateSaysWhyListsAreEmpty()
-{
-    ServerCore &core = makeCore();
-    QCOMPARE(core.soundSystemState(), 0);
-    SignalLog log(core);
-
-    platform->setReachable(false);
-    QTRY_COMPARE_WITH_TIMEOUT(core.soundSystemState(), 2, 1000);
-    QCOMPARE(core.audioDevices(), QVariantList());
-    QCOMPARE(core.outputDevices(), QVariantList());
-    QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged",
-                                      "soundSystemStateChanged"}));
-
-    platform->removeEndpoint(L"speakers");
-    platform->removeEndpoint(L"cable_input");
-    platform->setReachable(true);
-    QTRY_COMPARE_WITH_TIMEOUT(core.soundSystemState(), 1, 1000);
-    QCOMPARE(core.audioDevices(), QVariantList());
-
-    platform->addEndpoint(L"usb", L"USB Speakers");
-    QTRY_COMPARE_WITH_TIMEOUT(core.soundSystemState(), 0, 1000);
-    QCOMPARE(core.outputDevices().size(), 1);
-}
-
-void TestServerCore::virtualMicrophoneIsListedAtOnceAndGoesWithTheCore()
-{
-    QVERIFY(!makeCore().canCreateVirtualMicrophone());
-    QCOMPARE(core->createVirtualMicrophone(), QString());
-
-    platform->setVirtualMicrophoneSupported(true);
-    ServerCore &core = makeCore();
-    QVERIFY(core.canCreateVirtualMicrophone());
-    const QString id = core.createVirtualMicrophone();
-    QCOMPARE(id, QString::fromWCharArray(FakeAudioPlatform::virtualCableId));
-    QCOMPARE(core.outputDevices().last().toMap().value("id").toString(), id);
-    // Pressed again: still one.
-    QCOMPARE(core.createVirtualMicrophone(), id);
-    QCOMPARE(core.outputDevices().size(), 3);
-
-    this->core.reset();
-    QVERIFY(!platform->endpoint(FakeAudioPlatform::virtualCableId));
-}
-
-// One left by a run that ended without removing it is the core's to remove.
-void TestServerCore::leftoverVirtualMicrophoneIsTakenOver()
-{
-    platform->setVirtualMicrophoneSupported(true);
-    platform->addEndpoint(FakeAudioPlatform::virtualCableId, L"Kestrune Virtual Cable");
-    makeCore();
-    QCOMPARE(core->outputDevices().size(), 3);
-    core.reset();
-    QVERIFY(!platform->endpoint(FakeAudioPlatform::virtualCableId));
 }
 
 void TestServerCore::registration_data()

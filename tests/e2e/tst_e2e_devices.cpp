@@ -22,6 +22,7 @@ private slots:
     void listsFollowASinkThatComesAndGoes();
     void emptyListsSayWhyAndFillWhenTheServerComes();
     void virtualMicrophoneCarriesThePhonesTone();
+    void virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit_data();
     void virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit();
 
 private:
@@ -62,6 +63,18 @@ QString ask(Driver &driver, const QString &command)
 {
     driver.process.write((command + '\n').toUtf8());
     return driver.waitForLine(command + ' ', 5000);
+}
+
+// The description of a sink or source, from pactl's long listing; empty when there is none.
+QString descriptionOf(const char *kind, const QString &name)
+{
+    for (const QString &block : pactl({"list", kind}).split("\n\n")) {
+        if (!block.contains("\tName: " + name + "\n"))
+            continue;
+        const int at = block.indexOf("\tDescription: ");
+        return at < 0 ? QString() : block.mid(at + 14).section('\n', 0, 0);
+    }
+    return {};
 }
 
 QStringList idsIn(const QMap<QString, QString> &lists, const QString &list)
@@ -238,6 +251,11 @@ void TestDevicesEndToEnd::virtualMicrophoneCarriesThePhonesTone()
     const QString cable = ask(driver, "vmic").section(' ', 1);
     QCOMPARE(cable, QString("kestrune_virtual_cable"));
     QCOMPARE(modulesNaming("kestrune_virtual").size(), 2);
+    // Listed at once, for the window to select; every program lists the microphone.
+    QVERIFY(idsIn(fields(ask(driver, "devices")), "output").contains(cable));
+    QCOMPARE(descriptionOf("sinks", cable), QString("Kestrune Virtual Cable"));
+    QCOMPARE(descriptionOf("sources", "kestrune_virtual_microphone"),
+             QString("Kestrune Virtual Microphone"));
     QVERIFY(driver.command("output " + cable));
 
     QProcess recorder;
@@ -269,10 +287,19 @@ void TestDevicesEndToEnd::virtualMicrophoneCarriesThePhonesTone()
     QVERIFY(left.isEmpty());
 }
 
-// A run that dies leaves its pair; the next run takes it over instead of loading a second
-// one, and removes it when it quits.
+void TestDevicesEndToEnd::virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit_data()
+{
+    QTest::addColumn<bool>("halfway");
+    QTest::newRow("both left") << false;
+    QTest::newRow("only the cable left") << true;
+}
+
+// A run that dies leaves its pair, or only its cable if it died between the two; the next
+// run takes it over and completes it instead of loading a second one, and removes it when
+// it quits.
 void TestDevicesEndToEnd::virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit()
 {
+    QFETCH(bool, halfway);
     {
         Driver crashing;
         QVERIFY(crashing.start({}));
@@ -280,14 +307,19 @@ void TestDevicesEndToEnd::virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit(
         crashing.process.kill();
         QVERIFY(crashing.process.waitForFinished(5000));
     }
+    if (halfway)
+        unloadModule(modulesNaming("source_name=kestrune_virtual_microphone").value(0, "-1").toInt());
     const QStringList leftover = modulesNaming("kestrune_virtual");
-    QCOMPARE(leftover.size(), 2);
+    QCOMPARE(leftover.size(), halfway ? 1 : 2);
 
     Driver next;
     QVERIFY(next.start({}));
     const QMap<QString, QString> lists = fields(ask(next, "devices"));
     QVERIFY(idsIn(lists, "output").contains("kestrune_virtual_cable"));
-    QCOMPARE(modulesNaming("kestrune_virtual"), leftover);
+    const QStringList taken = modulesNaming("kestrune_virtual");
+    QCOMPARE(taken.size(), 2);
+    QCOMPARE(taken.first(), leftover.first());
+    QVERIFY(!descriptionOf("sources", "kestrune_virtual_microphone").isEmpty());
     QVERIFY(next.quit());
     QVERIFY(modulesNaming("kestrune_virtual").isEmpty());
 }

@@ -2,25 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Removes its endpoint from the fake when it goes, as a real one unloads its devices.
-class FakeVirtualMicrophone final : public VirtualMicrophone
-{
-public:
-    explicit FakeVirtualMicrophone(FakeAudioPlatform &platform) : platform(platform) {}
-    ~FakeVirtualMicrophone() override
-    {
-        platform.removeEndpoint(FakeAudioPlatform::virtualCableId);
-    }
-    std::wstring outputId() const override { return FakeAudioPlatform::virtualCableId; }
-
-private:
-    FakeAudioPlatform &platform;
-};
-
-} // namespace
-
 FakeAudioPlatform &FakeAudioPlatform::install()
 {
     auto platform = std::make_unique<FakeAudioPlatform>();
@@ -90,21 +71,6 @@ void FakeAudioPlatform::setListFails(bool fails)
     announceDevicesChanged();
 }
 
-void FakeAudioPlatform::setReachable(bool canReach)
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        reachable = canReach;
-    }
-    announceDevicesChanged();
-}
-
-void FakeAudioPlatform::setVirtualMicrophoneSupported(bool supported)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    virtualMicrophoneSupported = supported;
-}
-
 void FakeAudioPlatform::setMuted(bool mute)
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -133,7 +99,7 @@ std::vector<DeviceInfo> FakeAudioPlatform::outputEndpoints()
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<DeviceInfo> list;
-    if (listFails || !reachable)
+    if (listFails)
         return list;
     for (const auto &listed : endpoints)
         list.push_back(DeviceInfo{listed->id(), listed->name()});
@@ -146,7 +112,7 @@ std::unique_ptr<AudioEndpoint> FakeAudioPlatform::openEndpoint(const std::wstrin
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto found = findLocked(id.empty() ? defaultId : id);
-        if (reachable && found != endpoints.end())
+        if (found != endpoints.end())
             opened = *found;
     }
     return opened ? FakeEndpoint::open(opened) : nullptr;
@@ -160,32 +126,4 @@ bool FakeAudioPlatform::toggleDefaultOutputMute()
     muted = !muted;
     ++toggles;
     return true;
-}
-
-bool FakeAudioPlatform::isReachable()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return reachable;
-}
-
-bool FakeAudioPlatform::canMakeVirtualMicrophone() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return virtualMicrophoneSupported;
-}
-
-std::unique_ptr<VirtualMicrophone> FakeAudioPlatform::makeVirtualMicrophone()
-{
-    if (!canMakeVirtualMicrophone() || !isReachable())
-        return nullptr;
-    if (!endpoint(virtualCableId))
-        addEndpoint(virtualCableId, L"Kestrune Virtual Cable");
-    return std::make_unique<FakeVirtualMicrophone>(*this);
-}
-
-std::unique_ptr<VirtualMicrophone> FakeAudioPlatform::takeOverVirtualMicrophone()
-{
-    if (!canMakeVirtualMicrophone() || !endpoint(virtualCableId))
-        return nullptr;
-    return std::make_unique<FakeVirtualMicrophone>(*this);
 }

@@ -29,15 +29,8 @@ public:
     void setDefaultEndpoint(const std::wstring &id);
     // Listing the endpoints fails (an empty list).
     void setListFails(bool fails);
-    // The sound system cannot be reached: no endpoints, nothing opens.
-    void setReachable(bool reachable);
     // Tells the watches that the devices may have changed, from the calling thread.
     void announceDevicesChanged() { reportDevicesChanged(); }
-
-    // Whether it can make a virtual microphone: an endpoint virtualCableId that is listed
-    // while the microphone lives (and taken over when the test added it beforehand).
-    static constexpr const wchar_t *virtualCableId = L"kestrune_virtual_cable";
-    void setVirtualMicrophoneSupported(bool supported);
 
     // The default output's master mute. When it is unreadable, or there is no default
     // output, toggling changes nothing.
@@ -52,10 +45,6 @@ public:
     std::vector<DeviceInfo> outputEndpoints() override;
     std::unique_ptr<AudioEndpoint> openEndpoint(const std::wstring &id) override;
     bool toggleDefaultOutputMute() override;
-    bool isReachable() override;
-    bool canMakeVirtualMicrophone() const override;
-    std::unique_ptr<VirtualMicrophone> makeVirtualMicrophone() override;
-    std::unique_ptr<VirtualMicrophone> takeOverVirtualMicrophone() override;
     void attachThread() override { ++attached; }
     void detachThread() override { --attached; }
 
@@ -68,8 +57,6 @@ private:
     std::vector<std::shared_ptr<FakeEndpoint>> endpoints;
     std::wstring defaultId;
     bool listFails = false;
-    bool reachable = true;
-    bool virtualMicrophoneSupported = false;
     bool muted = false;
     bool muteReadable = true;
     int toggles = 0;
