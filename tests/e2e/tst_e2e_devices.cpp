@@ -308,7 +308,8 @@ void TestDevicesEndToEnd::virtualMicrophoneLeftByACrashIsReusedAndRemovedOnQuit(
         QVERIFY(crashing.process.waitForFinished(5000));
     }
     if (halfway)
-        unloadModule(modulesNaming("source_name=kestrune_virtual_microphone").value(0, "-1").toInt());
+        unloadModule(
+            modulesNaming("source_name=kestrune_virtual_microphone").value(0, "-1").toInt());
     const QStringList leftover = modulesNaming("kestrune_virtual");
     QCOMPARE(leftover.size(), halfway ? 1 : 2);
 

@@ -17,8 +17,8 @@ class FakeServerCore : public QObject
     Q_PROPERTY(QString selectedDevice READ selectedDevice WRITE setSelectedDevice NOTIFY
                    selectedDeviceChanged)
     Q_PROPERTY(QVariantList outputDevices READ outputDevices NOTIFY outputDevicesChanged)
-    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE
-                   setSelectedOutputDevice NOTIFY selectedOutputDeviceChanged)
+    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE setSelectedOutputDevice
+                   NOTIFY selectedOutputDeviceChanged)
     Q_PROPERTY(QVariantList connectedDevices READ connectedDevices NOTIFY connectedDevicesChanged)
     Q_PROPERTY(QString serverName READ serverName NOTIFY serverNameChanged)
     Q_PROPERTY(QString hostname READ hostname CONSTANT)
