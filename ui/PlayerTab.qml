@@ -37,6 +37,21 @@ Item {
         return null
     }
 
+    // Where the sound system can make one and Mic mode finds no virtual device to use.
+    readonly property bool offerVirtualMicrophone: receiveMode === 1
+                                                   && serverCore.canCreateVirtualMicrophone
+                                                   && serverCore.soundSystemState !== 2
+                                                   && findVirtualDevice() === null
+
+    function createVirtualMicrophone() {
+        const id = serverCore.createVirtualMicrophone()
+        if (id === "")
+            return
+        serverCore.selectedOutputDevice = id
+        savedMicDevice = id
+        alignOutputCombo()
+    }
+
     onReceiveModeChanged: {
         if (receiveMode === 1) {
             savedPlaybackDevice = serverCore.selectedOutputDevice
@@ -496,7 +511,9 @@ Item {
                                 text: "Select your Virtual Audio Cable below to route the audio into it."
                             }
                             HelpLine {
-                                text: "Either set the virtual mic as the default input device in Windows settings."
+                                text: Qt.platform.os === "windows"
+                                      ? "Either set the virtual mic as the default input device in Windows settings."
+                                      : "Either set the virtual mic as the default input device in the sound settings of your desktop."
                             }
                             HelpLine {
                                 text: "Or select it directly in apps such as Zoom or Discord."
@@ -522,13 +539,20 @@ Item {
                                       ? "Select the virtual playback device (e.g. CABLE Input)"
                                       : "Select where to play the received audio"
                             }
-                            ComboBox {
+                            Button {
+                                objectName: "createVirtualMicButton"
+                                Layout.fillWidth: true
+                                text: "Create virtual microphone"
+                                visible: playerTab.offerVirtualMicrophone
+                                onClicked: playerTab.createVirtualMicrophone()
+                            }
+                            DeviceComboBox {
                                 id: outputDeviceCombo
                                 objectName: "outputDeviceCombo"
                                 Layout.fillWidth: true
                                 Layout.topMargin: 4
                                 model: serverCore.outputDevices
-                                textRole: "name"
+                                selectedId: serverCore.selectedOutputDevice
 
                                 onActivated: {
                                     const id = serverCore.outputDevices[currentIndex].id

@@ -330,13 +330,12 @@ Item {
                                 wrapMode: Text.WordWrap
                                 Layout.fillWidth: true
                             }
-                            ComboBox {
+                            DeviceComboBox {
                                 objectName: "audioDeviceCombo"
                                 Layout.fillWidth: true
                                 Layout.topMargin: 4
                                 model: serverCore.audioDevices
-                                textRole: "name"
-                                valueRole: "id"
+                                selectedId: serverCore.selectedDevice
                                 onActivated: serverCore.selectedDevice = currentValue
                             }
                         }

@@ -1,8 +1,7 @@
 #include "core/servercore.h"
 
 #include "audio/platform/audioplatform.h"
-#include "audio/wasapicapture.h"
-#include "audio/wasapiplayer.h"
+#include "core/devicewatcher.h"
 #include "core/playerpath.h"
 #include "core/streamsender.h"
 #include "net/udpsocket.h"
@@ -10,29 +9,14 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
-#include <QVariantMap>
-
-namespace {
-
-QVariantList deviceRecords(const std::vector<DeviceInfo> &endpoints)
-{
-    QVariantList records;
-    for (const DeviceInfo &endpoint : endpoints) {
-        records.append(
-            QVariantMap{{QStringLiteral("id"), QString::fromStdWString(endpoint.id)},
-                        {QStringLiteral("name"), QString::fromStdWString(endpoint.name)}});
-    }
-    return records;
-}
-
-} // namespace
 
 ServerCore::ServerCore(QObject *parent) : ServerCore(ServerCoreTiming(), parent) {}
 
 ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
     : QObject(parent), streamSocket(new UdpSocket(this)),
       sender(std::make_unique<StreamSender>(*streamSocket)), playerPath(new PlayerPath(this)),
-      discovery(new Discovery(*streamSocket, timing, this))
+      discovery(new Discovery(*streamSocket, timing, this)), deviceWatcher(new DeviceWatcher(this)),
+      virtualMicrophone(AudioPlatform::instance().takeOverVirtualMicrophone())
 {
     connect(discovery, &Discovery::connectedDevicesChanged, this,
             &ServerCore::connectedDevicesChanged);
@@ -40,6 +24,8 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
     connect(discovery, &Discovery::muteRequested, this, &ServerCore::toggleMute);
     connect(discovery, &Discovery::bitrateRequested, this,
             [this](int bitsPerSecond) { sender->setBitrate(bitsPerSecond); });
+    // Watching before the first reading, so that no change falls between the two.
+    connect(deviceWatcher, &DeviceWatcher::refreshDue, this, &ServerCore::followDevices);
     refreshDevices();
 }
 
@@ -117,12 +103,33 @@ QString ServerCore::localIp() const
     return {};
 }
 
+bool ServerCore::canCreateVirtualMicrophone() const
+{
+    return AudioPlatform::instance().canMakeVirtualMicrophone();
+}
+
 void ServerCore::refreshDevices()
 {
-    audioDeviceList = deviceRecords(WasapiCapture::enumerateDevices());
-    outputDeviceList = deviceRecords(WasapiPlayer::enumerateDevices());
-    emit audioDevicesChanged();
-    emit outputDevicesChanged();
+    DeviceLists::Changes changes = deviceLists.reload();
+    changes.audio = changes.output = true; // asked for: told even when nothing changed
+    announce(changes);
+}
+
+// The selections stay as they are: a device that is back is chosen again, and one that
+// went away fails the next start, as a chosen device always did.
+void ServerCore::followDevices()
+{
+    announce(deviceLists.reload());
+}
+
+void ServerCore::announce(const DeviceLists::Changes &changes)
+{
+    if (changes.audio)
+        emit audioDevicesChanged();
+    if (changes.output)
+        emit outputDevicesChanged();
+    if (changes.state)
+        emit soundSystemStateChanged();
 }
 
 void ServerCore::startServer()
@@ -178,6 +185,16 @@ void ServerCore::endConnectionTo(const QString &address)
 {
     if (running && mode == Mode::player && connectedServer == address)
         stopSequence(mode);
+}
+
+QString ServerCore::createVirtualMicrophone()
+{
+    // One made before is gone only if the sound server restarted; pressing again while it
+    // still exists just makes it anew.
+    virtualMicrophone.reset();
+    virtualMicrophone = AudioPlatform::instance().makeVirtualMicrophone();
+    followDevices();
+    return virtualMicrophone ? QString::fromStdWString(virtualMicrophone->outputId()) : QString();
 }
 
 void ServerCore::toggleMute()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/devicelists.h"
 #include "core/discovery.h"
 
 #include <QObject>
@@ -7,9 +8,11 @@
 #include <QVariantList>
 #include <memory>
 
+class DeviceWatcher;
 class PlayerPath;
 class StreamSender;
 class UdpSocket;
+class VirtualMicrophone;
 
 // The intervals of the core's repeating work and the silence after which a device is
 // dropped; tests shorten them.
@@ -17,7 +20,8 @@ using ServerCoreTiming = Discovery::Timing;
 
 // The one object through which the window drives streaming, discovery and player mode. It
 // keeps the mode state and wires the parts that do the work: the sending path of server
-// mode, the player path, and discovery with the table of devices.
+// mode, the player path, discovery with the table of devices, the device lists that follow
+// the sound system, and the virtual microphone.
 class ServerCore : public QObject
 {
     Q_OBJECT
@@ -34,6 +38,10 @@ class ServerCore : public QObject
     Q_PROPERTY(QString localIp READ localIp CONSTANT)
     Q_PROPERTY(int captureLatencyMs READ captureLatencyMs NOTIFY captureLatencyMsChanged)
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
+    // Why the device lists hold what they hold: 0 devices are listed, 1 the sound system
+    // answers but has no output devices, 2 it cannot be reached.
+    Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
+    Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
 
 public:
     explicit ServerCore(QObject *parent = nullptr);
@@ -41,10 +49,10 @@ public:
     ~ServerCore() override;
 
     bool isRunning() const { return running; }
-    QVariantList audioDevices() const { return audioDeviceList; }
+    QVariantList audioDevices() const { return deviceLists.audio(); }
     QString selectedDevice() const { return selectedDeviceId; }
     void setSelectedDevice(const QString &id);
-    QVariantList outputDevices() const { return outputDeviceList; }
+    QVariantList outputDevices() const { return deviceLists.output(); }
     QString selectedOutputDevice() const { return selectedOutputDeviceId; }
     void setSelectedOutputDevice(const QString &id);
     QVariantList connectedDevices() const { return discovery->connectedDevices(); }
@@ -54,6 +62,8 @@ public:
     int captureLatencyMs() const { return captureLatency; }
     int playerMode() const { return mode; }
     void setPlayerMode(int newMode);
+    int soundSystemState() const { return deviceLists.state(); }
+    bool canCreateVirtualMicrophone() const;
 
 signals:
     void runningChanged();
@@ -66,6 +76,7 @@ signals:
     void playerModeChanged();
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
+    void soundSystemStateChanged();
 
 public:
     Q_INVOKABLE void refreshDevices();
@@ -73,6 +84,10 @@ public:
     Q_INVOKABLE void stopServer();
     Q_INVOKABLE void connectToAddress(const QString &ip);
     Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
+    // Makes an output device whose sound every program can record as a microphone (where
+    // the sound system can), lists it at once and returns its id; empty when it failed. It
+    // is removed again when the core goes.
+    Q_INVOKABLE QString createVirtualMicrophone();
 
 private:
     // The values of playerMode that mean something; any other value is kept and reported,
@@ -84,6 +99,8 @@ private:
     };
 
     void stopSequence(int runningMode);
+    void followDevices();
+    void announce(const DeviceLists::Changes &changes);
     void endConnectionTo(const QString &address);
     void toggleMute();
 
@@ -94,6 +111,7 @@ private:
     std::unique_ptr<StreamSender> sender;
     PlayerPath *playerPath = nullptr;
     Discovery *discovery = nullptr;
+    DeviceWatcher *deviceWatcher = nullptr;
 
     // GUI thread only.
     QString connectedServer;
@@ -101,7 +119,8 @@ private:
     int captureLatency = 0;
     QString selectedDeviceId;
     QString selectedOutputDeviceId;
-    QVariantList audioDeviceList;
-    QVariantList outputDeviceList;
+    DeviceLists deviceLists;
     int mode = Mode::server;
+    // Made on request, or taken over from a run that ended without removing it.
+    std::unique_ptr<VirtualMicrophone> virtualMicrophone;
 };

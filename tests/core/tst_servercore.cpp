@@ -1,5 +1,6 @@
 #include "audio/platform/fake/fakeaudioplatform.h"
 #include "core/devicetable.h"
+#include "core/devicewatcher.h"
 #include "core/servercore.h"
 #include "corepeers.h"
 #include "support/netns.h"
@@ -9,7 +10,6 @@
 #include <QProcess>
 #include <QTest>
 #include <QVariantMap>
-
 #include <memory>
 
 class TestServerCore : public QObject
@@ -33,6 +33,7 @@ private slots:
     void outputDeviceChangeRestartsThePlayerQuietly();
     void destructionStopsWhatRuns();
     void refreshDevicesRebuildsBothLists();
+    void listsFollowTheSoundSystem();
 
     void registration_data();
     void registration();
@@ -102,12 +103,14 @@ void TestServerCore::surfaceTheWindowBindsTo()
     QStringList properties;
     for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
         properties.append(QString::fromLatin1(meta.property(i).name()));
-    QCOMPARE(properties, QStringList({"isRunning", "audioDevices", "selectedDevice",
-                                      "outputDevices", "selectedOutputDevice",
-                                      "connectedDevices", "serverName", "hostname", "localIp",
-                                      "captureLatencyMs", "playerMode"}));
+    QCOMPARE(properties,
+             QStringList({"isRunning", "audioDevices", "selectedDevice", "outputDevices",
+                          "selectedOutputDevice", "connectedDevices", "serverName", "hostname",
+                          "localIp", "captureLatencyMs", "playerMode", "soundSystemState",
+                          "canCreateVirtualMicrophone"}));
     QVERIFY(meta.property(meta.indexOfProperty("hostname")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("localIp")).isConstant());
+    QVERIFY(meta.property(meta.indexOfProperty("canCreateVirtualMicrophone")).isConstant());
 
     QStringList methods;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
@@ -117,8 +120,9 @@ void TestServerCore::surfaceTheWindowBindsTo()
                           "outputDevicesChanged()", "selectedOutputDeviceChanged()",
                           "connectedDevicesChanged()", "captureLatencyMsChanged()",
                           "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
-                          "refreshDevices()", "startServer()", "stopServer()",
-                          "connectToAddress(QString)", "setDeviceVolume(QString,int)"}));
+                          "soundSystemStateChanged()", "refreshDevices()", "startServer()",
+                          "stopServer()", "connectToAddress(QString)",
+                          "setDeviceVolume(QString,int)", "createVirtualMicrophone()"}));
 }
 
 void TestServerCore::freshCore()
@@ -173,8 +177,8 @@ void TestServerCore::captureStartFailureStillReportsRunning()
     speakers->setStreamStartFails(true);
     core.setSelectedDevice(QString());
     core.startServer();
-    QCOMPARE(log.take(), QStringList({"selectedDeviceChanged", "playerModeChanged",
-                                      "runningChanged(false)"}));
+    QCOMPARE(log.take(),
+             QStringList({"selectedDeviceChanged", "playerModeChanged", "runningChanged(false)"}));
 }
 
 void TestServerCore::selectedDeviceRestartsStreaming()
@@ -234,9 +238,9 @@ void TestServerCore::playerModeWhilePlayingEndsInServerMode()
     SignalLog log(core);
 
     core.setPlayerMode(0);
-    QCOMPARE(log.take(), QStringList({"playerModeChanged", "serverNameChanged",
-                                      "runningChanged(false)", "playerModeChanged",
-                                      "runningChanged(true)"}));
+    QCOMPARE(log.take(),
+             QStringList({"playerModeChanged", "serverNameChanged", "runningChanged(false)",
+                          "playerModeChanged", "runningChanged(true)"}));
     QCOMPARE(core.playerMode(), 0);
     QCOMPARE(core.serverName(), QString());
     QVERIFY(!cable->isRendering());
@@ -318,16 +322,47 @@ void TestServerCore::refreshDevicesRebuildsBothLists()
     core.setSelectedDevice("cable_input");
     platform->removeEndpoint(L"cable_input");
     core.refreshDevices();
-    QCOMPARE(log.take(), QStringList({"selectedDeviceChanged", "audioDevicesChanged",
-                                      "outputDevicesChanged"}));
+    QCOMPARE(log.take(),
+             QStringList({"selectedDeviceChanged", "audioDevicesChanged", "outputDevicesChanged"}));
     QCOMPARE(core.audioDevices(), before.mid(0, 1));
     QCOMPARE(core.outputDevices(), before.mid(0, 1));
     QCOMPARE(core.selectedDevice(), QString("cable_input"));
 
     platform->setListFails(true);
     core.refreshDevices();
-    QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged"}));
+    QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged",
+                                      "soundSystemStateChanged"}));
     QCOMPARE(core.audioDevices(), QVariantList());
+}
+
+// Devices that come and go show in both lists without a refresh being asked for; what is
+// chosen stays chosen, and a chosen device that goes while streaming is left to fail as it
+// always did. Reports that change nothing say nothing.
+void TestServerCore::listsFollowTheSoundSystem()
+{
+    ServerCore &core = makeCore();
+    core.setSelectedDevice("cable_input");
+    core.setSelectedOutputDevice("cable_input");
+    core.startServer();
+    SignalLog log(core);
+
+    platform->addEndpoint(L"usb", L"USB Speakers");
+    QTRY_COMPARE_WITH_TIMEOUT(core.outputDevices().size(), 3, 1000);
+    QCOMPARE(core.audioDevices(), core.outputDevices());
+    QCOMPARE(core.audioDevices().last().toMap().value("name").toString(), QString("USB Speakers"));
+    QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged"}));
+
+    platform->setDefaultEndpoint(L"usb");
+    platform->announceDevicesChanged();
+    QTest::qWait(2 * DeviceWatcher::minimumGapMs);
+    QCOMPARE(log.take(), QStringList());
+
+    platform->removeEndpoint(L"cable_input");
+    QTRY_COMPARE_WITH_TIMEOUT(core.audioDevices().size(), 2, 1000);
+    QCOMPARE(core.selectedDevice(), QString("cable_input"));
+    QCOMPARE(core.selectedOutputDevice(), QString("cable_input"));
+    QVERIFY(core.isRunning());
+    QCOMPARE(log.take(), QStringList({"audioDevicesChanged", "outputDevicesChanged"}));
 }
 
 void TestServerCore::registration_data()
@@ -356,10 +391,9 @@ void TestServerCore::registration()
     QTRY_COMPARE(core.connectedDevices().size(), 1);
     QCOMPARE(log.take(), QStringList({"connectedDevicesChanged"}));
     // The dual-stack socket reports ::ffff:127.0.0.2; the table keys it as dotted IPv4.
-    QCOMPARE(record(0), (QVariantMap{{"name", "Phone"},
-                                     {"ip", "127.0.0.2"},
-                                     {"volume", 100},
-                                     {"latency", 0}}));
+    QCOMPARE(
+        record(0),
+        (QVariantMap{{"name", "Phone"}, {"ip", "127.0.0.2"}, {"volume", 100}, {"latency", 0}}));
 
     // A repeat refreshes silently and keeps the first name; an empty name is a name.
     phone.send(prefix + "Other name", port);
@@ -581,8 +615,8 @@ void TestServerCore::tableIsBounded()
     // The last one was refused; a disconnect makes room for it.
     QTest::qWait(50);
     QVERIFY(!connectedAddresses().contains("127.0.2.57"));
-    senders.front()->writeDatagram("Kestrune-Cmd|Disconnect",
-                                   QHostAddress(QHostAddress::LocalHost), 8081);
+    senders.front()->writeDatagram("Kestrune-Cmd|Disconnect", QHostAddress(QHostAddress::LocalHost),
+                                   8081);
     senders.back()->writeDatagram("Kestrune-Hello|late", QHostAddress(QHostAddress::LocalHost),
                                   8081);
     QTRY_COMPARE(connectedAddresses().last(), QString("127.0.2.57"));

@@ -88,6 +88,46 @@ bool unloadModule(int index)
     return ok;
 }
 
+QStringList modulesNaming(const QString &text)
+{
+    QStringList found;
+    for (const QString &line : pactl({"list", "short", "modules"}).split('\n')) {
+        if (line.contains(text))
+            found << line.section('\t', 0, 0);
+    }
+    return found;
+}
+
+PrivateServer::PrivateServer()
+    : pipeWire(pactl({"info"}).contains("PipeWire")), saved(qgetenv("PULSE_SERVER"))
+{
+    // Where each kind's script puts its PulseAudio socket.
+    const QString socket = directory.filePath(pipeWire ? "pulse/native" : "native");
+    qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+}
+
+PrivateServer::~PrivateServer()
+{
+    stop();
+    qputenv("PULSE_SERVER", saved);
+}
+
+bool PrivateServer::start()
+{
+    return QProcess::execute(script(), {"start", directory.path()}) == 0;
+}
+
+bool PrivateServer::stop()
+{
+    return QProcess::execute(script(), {"stop", directory.path()}) == 0;
+}
+
+QString PrivateServer::script() const
+{
+    return QStringLiteral(KESTRUNE_TEST_SUPPORT_DIR) +
+           (pipeWire ? "/private-pipewire.sh" : "/private-pulse.sh");
+}
+
 bool makeTone(const QString &path, double hz, double seconds, double amplitude)
 {
     QProcess sox;

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,31 @@ int loadModule(const QStringList &arguments);
 // ends with the sink. The sink module's index, or -1.
 int loadFlowingNullSink(const QString &name, const QString &description);
 bool unloadModule(int index);
+// The indices of the loaded modules whose name or argument contain the text, in the
+// server's order.
+QStringList modulesNaming(const QString &text);
+
+// A private sound server of the same kind as the fixture's (PulseAudio, or PipeWire with
+// its PulseAudio server), which a test may stop and start. While the object lives,
+// PULSE_SERVER points at it, so that the processes the test starts use it.
+class PrivateServer
+{
+public:
+    PrivateServer();
+    ~PrivateServer();
+    PrivateServer(const PrivateServer &) = delete;
+    PrivateServer &operator=(const PrivateServer &) = delete;
+
+    bool start();
+    bool stop();
+
+private:
+    QString script() const;
+
+    QTemporaryDir directory;
+    const bool pipeWire;
+    const QByteArray saved;
+};
 
 // A 16-bit stereo 48000 Hz WAV file of a sine tone; false when sox failed.
 bool makeTone(const QString &path, double hz, double seconds, double amplitude);

@@ -5,10 +5,14 @@
 //   output [ID]    selectedOutputDevice
 //   start | stop   startServer, stopServer
 //   connect ADDR   connectToAddress
+//   vmic           createVirtualMicrophone, printing "vmic ID" (no ID when it failed)
 //   state          prints the state
+//   devices        prints the device lists (see below)
 //   quit           exits
 // Every command is answered "ok COMMAND MS" once it has returned, MS being how long the
-// core took; changes of isRunning are printed as "event running=0|1 at=MS".
+// core took; changes of isRunning are printed as "event running=0|1 at=MS", and each change
+// of a device list or of the sound system's state as
+// "event devices state=N audio=ID,ID,... output=ID,ID,... at=MS".
 
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
@@ -19,6 +23,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <QVariantMap>
 #include <unistd.h>
 
 namespace {
@@ -26,6 +31,21 @@ namespace {
 void say(const QString &line)
 {
     QTextStream(stdout) << line << Qt::endl;
+}
+
+QString ids(const QVariantList &devices)
+{
+    QStringList list;
+    for (const QVariant &device : devices)
+        list << device.toMap().value("id").toString();
+    return list.join(',');
+}
+
+QString deviceLists(const ServerCore &core)
+{
+    return QStringLiteral("devices state=%1 audio=%2 output=%3")
+        .arg(core.soundSystemState())
+        .arg(ids(core.audioDevices()), ids(core.outputDevices()));
 }
 
 class Driver
@@ -57,12 +77,18 @@ void Driver::execute(const QString &line)
         core.stopServer();
     } else if (command == "connect") {
         core.connectToAddress(argument);
+    } else if (command == "vmic") {
+        say("vmic " + core.createVirtualMicrophone());
     } else if (command == "state") {
-        say(QStringLiteral("state running=%1 mode=%2 server=%3 devices=%4")
+        say(QStringLiteral("state running=%1 mode=%2 server=%3 devices=%4 selected=%5 "
+                           "outputselected=%6")
                 .arg(core.isRunning() ? 1 : 0)
                 .arg(core.playerMode())
                 .arg(core.serverName())
-                .arg(core.connectedDevices().size()));
+                .arg(core.connectedDevices().size())
+                .arg(core.selectedDevice(), core.selectedOutputDevice()));
+    } else if (command == "devices") {
+        say(deviceLists(core));
     } else if (command == "quit") {
         QCoreApplication::quit();
     } else if (!command.isEmpty()) {
@@ -98,6 +124,12 @@ int main(int argc, char **argv)
                 .arg(core.isRunning() ? 1 : 0)
                 .arg(driver.now()));
     });
+    const auto reportDevices = [&] {
+        say(QStringLiteral("event %1 at=%2").arg(deviceLists(core)).arg(driver.now()));
+    };
+    QObject::connect(&core, &ServerCore::audioDevicesChanged, &core, reportDevices);
+    QObject::connect(&core, &ServerCore::outputDevicesChanged, &core, reportDevices);
+    QObject::connect(&core, &ServerCore::soundSystemStateChanged, &core, reportDevices);
     if (parser.isSet("device"))
         driver.execute("select " + parser.value("device"));
     if (parser.isSet("output"))

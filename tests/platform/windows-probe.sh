@@ -51,6 +51,7 @@ expect() {
 expect '^formats: OK'
 expect '^endpoint: Speakers \['
 expect '^endpoint: CABLE Input \['
+expect '^device watch: OK'
 expect '^open default: OK'
 expect '^loopback: (OK|SKIPPED)'
 expect '^render: OK'

@@ -60,6 +60,16 @@ void FakeServerCore::setDeviceVolume(const QString &ip, int volume)
     record(QStringLiteral("setDeviceVolume(%1, %2)").arg(ip).arg(volume));
 }
 
+QString FakeServerCore::createVirtualMicrophone()
+{
+    record(QStringLiteral("createVirtualMicrophone()"));
+    if (virtualMicrophone.isEmpty())
+        return QString();
+    outputDeviceList.append(virtualMicrophone);
+    emit outputDevicesChanged();
+    return virtualMicrophone.value(QStringLiteral("id")).toString();
+}
+
 void FakeServerCore::stage(const QVariantMap &state)
 {
     // Every staged value notifies, so bindings re-evaluate as they would on the real core.
@@ -93,6 +103,13 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("connectedDevices")) {
             connectedDeviceList = value.toList();
             emit connectedDevicesChanged();
+        } else if (key == QLatin1String("soundSystemState")) {
+            soundState = value.toInt();
+            emit soundSystemStateChanged();
+        } else if (key == QLatin1String("canCreateVirtualMicrophone")) {
+            virtualMicrophoneSupported = value.toBool();
+        } else if (key == QLatin1String("virtualMicrophone")) {
+            virtualMicrophone = value.toMap();
         } else {
             qFatal("FakeServerCore::stage: unknown key %s", qPrintable(key));
         }
@@ -115,6 +132,9 @@ void FakeServerCore::reset()
            {QStringLiteral("selectedOutputDevice"), QString()},
            {QStringLiteral("audioDevices"), QVariantList()},
            {QStringLiteral("outputDevices"), QVariantList()},
-           {QStringLiteral("connectedDevices"), QVariantList()}});
+           {QStringLiteral("connectedDevices"), QVariantList()},
+           {QStringLiteral("soundSystemState"), 0},
+           {QStringLiteral("canCreateVirtualMicrophone"), false},
+           {QStringLiteral("virtualMicrophone"), QVariantMap()}});
     clearCalls();
 }

@@ -17,14 +17,16 @@ class FakeServerCore : public QObject
     Q_PROPERTY(QString selectedDevice READ selectedDevice WRITE setSelectedDevice NOTIFY
                    selectedDeviceChanged)
     Q_PROPERTY(QVariantList outputDevices READ outputDevices NOTIFY outputDevicesChanged)
-    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE
-                   setSelectedOutputDevice NOTIFY selectedOutputDeviceChanged)
+    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE setSelectedOutputDevice
+                   NOTIFY selectedOutputDeviceChanged)
     Q_PROPERTY(QVariantList connectedDevices READ connectedDevices NOTIFY connectedDevicesChanged)
     Q_PROPERTY(QString serverName READ serverName NOTIFY serverNameChanged)
     Q_PROPERTY(QString hostname READ hostname CONSTANT)
     Q_PROPERTY(QString localIp READ localIp CONSTANT)
     Q_PROPERTY(int captureLatencyMs READ captureLatencyMs NOTIFY captureLatencyMsChanged)
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
+    Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
+    Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -44,6 +46,9 @@ public:
     int captureLatencyMs() const { return captureLatency; }
     int playerMode() const { return mode; }
     void setPlayerMode(int newMode);
+    int soundSystemState() const { return soundState; }
+    // Constant on the real core: stage it before the page is made.
+    bool canCreateVirtualMicrophone() const { return virtualMicrophoneSupported; }
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -51,6 +56,9 @@ public:
     Q_INVOKABLE void stopServer();
     Q_INVOKABLE void connectToAddress(const QString &ip);
     Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
+    // Lists the staged "virtualMicrophone" device at once and returns its id, as the core
+    // does; empty when none is staged.
+    Q_INVOKABLE QString createVirtualMicrophone();
 
     // Test controls, not part of the core's surface.
     Q_INVOKABLE void stage(const QVariantMap &state);
@@ -68,6 +76,7 @@ signals:
     void playerModeChanged();
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
+    void soundSystemStateChanged();
     void callsChanged();
 
 private:
@@ -83,4 +92,7 @@ private:
     QVariantList outputDeviceList;
     QVariantList connectedDeviceList;
     int mode = 0;
+    int soundState = 0;
+    bool virtualMicrophoneSupported = false;
+    QVariantMap virtualMicrophone; // the device createVirtualMicrophone lists
 };

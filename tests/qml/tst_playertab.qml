@@ -282,5 +282,50 @@ Item {
             mouseClick(buttons[1])
             compare(serverCore.calls, ["stopServer()"])
         }
+
+        function test_virtualMicrophoneIsOfferedOnlyWhereItHelps_data() {
+            return [
+                { tag: "no virtual device", supported: true, state: 0, devices: [speakers, headphones],
+                  offered: true },
+                { tag: "a cable is there", supported: true, state: 0, devices: [speakers, cable],
+                  offered: false },
+                { tag: "the sound system cannot make one", supported: false, state: 0,
+                  devices: [speakers, headphones], offered: false },
+                { tag: "no sound server", supported: true, state: 2, devices: [], offered: false }
+            ]
+        }
+
+        function test_virtualMicrophoneIsOfferedOnlyWhereItHelps(data) {
+            serverCore.stage({ canCreateVirtualMicrophone: data.supported, soundSystemState: data.state,
+                               outputDevices: data.devices })
+            const page = createPage()
+            const button = only(page, "createVirtualMicButton")
+            verify(!button.visible)
+            chooseMode(page, "micOption")
+            compare(button.visible, data.offered)
+        }
+
+        // Made, it is listed and Mic mode takes it, as it would take any virtual device.
+        function test_createdVirtualMicrophoneIsSelected() {
+            const made = { id: "kestrune_virtual_cable", name: "Kestrune Virtual Cable" }
+            serverCore.stage({ canCreateVirtualMicrophone: true, outputDevices: [speakers, headphones],
+                               selectedOutputDevice: "hp", virtualMicrophone: made })
+            const page = createPage()
+            const combo = only(page, "outputDeviceCombo")
+            const button = only(page, "createVirtualMicButton")
+            chooseMode(page, "micOption")
+            serverCore.clearCalls()
+            mouseClick(button)
+            compare(serverCore.calls, ["createVirtualMicrophone()",
+                                       "setSelectedOutputDevice(kestrune_virtual_cable)"])
+            compare(page.savedMicDevice, made.id)
+            compare(combo.displayText, made.name)
+            verify(!button.visible)
+
+            chooseMode(page, "playbackOption")
+            compare(serverCore.selectedOutputDevice, "hp")
+            chooseMode(page, "micOption")
+            compare(serverCore.selectedOutputDevice, made.id)
+        }
     }
 }

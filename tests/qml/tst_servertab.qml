@@ -189,5 +189,41 @@ Item {
             compare(serverCore.calls,
                     ["setSelectedDevice(spk)", "setSelectedDevice(cable)", "setSelectedDevice(cable)"])
         }
+
+        function test_emptyDeviceListSaysWhy() {
+            serverCore.stage({ soundSystemState: 2 })
+            const page = createPage()
+            const combo = only(page, "audioDeviceCombo")
+            compare(combo.displayText, "No sound server")
+            serverCore.stage({ soundSystemState: 1 })
+            compare(combo.displayText, "No audio devices")
+            serverCore.stage({ soundSystemState: 0,
+                               audioDevices: [{ id: "spk", name: "Speakers" }] })
+            compare(combo.displayText, "Speakers")
+        }
+
+        // The list is replaced as devices come and go: the chosen device stays shown while it
+        // is listed, and a device that went away is not shown as another one.
+        function test_comboKeepsTheChosenDeviceAcrossListChanges() {
+            const speakers = { id: "spk", name: "Speakers" }
+            const cable = { id: "cable", name: "CABLE Input" }
+            const usb = { id: "usb", name: "USB Headset" }
+            serverCore.stage({ audioDevices: [speakers, cable] })
+            const page = createPage()
+            const combo = only(page, "audioDeviceCombo")
+
+            serverCore.stage({ audioDevices: [usb, speakers, cable] })
+            compare(combo.currentIndex, 0) // nothing chosen: the first entry, as at the start
+            pick(combo, 2)
+            serverCore.stage({ audioDevices: [speakers, usb, cable] })
+            compare(combo.displayText, "CABLE Input")
+            serverCore.stage({ audioDevices: [speakers, usb] })
+            compare(combo.currentIndex, -1)
+            compare(serverCore.selectedDevice, "cable")
+            serverCore.stage({ audioDevices: [cable, speakers, usb] })
+            compare(combo.currentIndex, 0)
+            compare(combo.displayText, "CABLE Input")
+            compare(serverCore.calls, ["setSelectedDevice(cable)"])
+        }
     }
 }

@@ -1,6 +1,7 @@
 // Runs each operation of the Windows sound backend once and prints one line per step:
 // "<step>: OK|FAILED|SKIPPED (details)". Exits with 1 when any step failed.
 #include "audio/platform/audioplatform.h"
+#include "audio/platform/wasapi/wasapidevicewatch.h"
 #include "audio/platform/wasapi/wasapiendpoint.h"
 #include "audio/platform/wasapi/waveformat.h"
 
@@ -239,6 +240,13 @@ int main()
         std::printf("endpoint: %s [%s]\n", utf8(endpoint.name).c_str(), utf8(endpoint.id).c_str());
     report("endpoints", endpoints.empty() ? "FAILED" : "OK",
            std::to_string(endpoints.size()) + " active output endpoints");
+
+    {
+        // Whether notifications come is the system's business (Wine sends none); the
+        // registration and its end must work.
+        const WasapiDeviceWatch watch([] {});
+        report("device watch", watch.isListening() ? "OK" : "FAILED", "endpoint notifications");
+    }
 
     report("unknown id", platform.openEndpoint(L"{no-such-endpoint}") ? "FAILED" : "OK", "refused");
 

@@ -3,14 +3,22 @@
 #include "audio/deviceinfo.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 // The format a platform stream actually runs with.
 struct StreamFormat
 {
-    enum class Encoding { Float, Pcm, Other };
+    enum class Encoding
+    {
+        Float,
+        Pcm,
+        Other
+    };
 
     Encoding encoding = Encoding::Other;
     int sampleRate = 0;
@@ -82,6 +90,17 @@ public:
                                                      int bufferMs) = 0;
 };
 
+// Two devices the program made in the sound system: an output endpoint, and an input that
+// records what the output plays, so that every program can take the sound played into the
+// output as a microphone. Destroying the object removes both from the sound system.
+class VirtualMicrophone
+{
+public:
+    virtual ~VirtualMicrophone() = default;
+
+    virtual std::wstring outputId() const = 0;
+};
+
 // The only door from the engines and the Mute command to the computer's sound system.
 // One backend is installed at start-up; tests install a fake.
 class AudioPlatform
@@ -100,9 +119,47 @@ public:
     virtual void attachThread() {}
     virtual void detachThread() {}
 
+    // False when the sound system cannot be reached at all, which an empty list of endpoints
+    // cannot tell apart from a system without outputs.
+    virtual bool isReachable() { return true; }
+
+    // Calls changed, from any thread, whenever the output endpoints, the default one or the
+    // reachability of the sound system may have changed, until unwatchDevices is given the
+    // returned number. A sound system that cannot tell never calls.
+    int watchDevices(std::function<void()> changed);
+    // Once it returns, no call for that watch runs or will come.
+    void unwatchDevices(int watch);
+
+    // Whether this sound system can make a virtual microphone at all.
+    virtual bool canMakeVirtualMicrophone() const { return false; }
+    // Makes one, reusing whatever part of it an earlier run left; null when that failed.
+    virtual std::unique_ptr<VirtualMicrophone> makeVirtualMicrophone() { return {}; }
+    // The one an earlier run left behind (it ended without removing it), handed over to the
+    // caller; null when there is none.
+    virtual std::unique_ptr<VirtualMicrophone> takeOverVirtualMicrophone() { return {}; }
+
     static AudioPlatform &instance();
     // Replaces the installed backend; call before any engine exists.
     static void install(std::unique_ptr<AudioPlatform> platform);
+
+protected:
+    // For the backend: tells every watch that the devices may have changed.
+    void reportDevicesChanged();
+    // Called at the first watch: the backend begins to listen to its sound system.
+    virtual void beginWatching() {}
+    // Called when the last watch ends, on the thread that ends it: the backend stops
+    // listening (where it listens through the thread's COM apartment, while that is alive).
+    virtual void endWatching() {}
+
+private:
+    // Held while the first watch begins or the last ends, so that beginWatching and
+    // endWatching alternate; never taken by a report.
+    std::mutex watchingMutex;
+    // Guards watches and nextWatch; held while the watches are called, so that
+    // unwatchDevices waits for a call in progress.
+    std::mutex watchesMutex;
+    std::map<int, std::function<void()>> watches;
+    int nextWatch = 1;
 };
 
 // The backend of the platform this program was built for.

@@ -14,10 +14,13 @@ std::shared_ptr<FakeEndpoint> FakeAudioPlatform::addEndpoint(const std::wstring 
                                                              const std::wstring &name)
 {
     auto added = std::make_shared<FakeEndpoint>(id, name);
-    std::lock_guard<std::mutex> lock(mutex);
-    endpoints.push_back(added);
-    if (defaultId.empty())
-        defaultId = id;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        endpoints.push_back(added);
+        if (defaultId.empty())
+            defaultId = id;
+    }
+    announceDevicesChanged();
     return added;
 }
 
@@ -47,18 +50,25 @@ void FakeAudioPlatform::removeEndpoint(const std::wstring &id)
         endpoints.erase(found);
     }
     removed->disconnect();
+    announceDevicesChanged();
 }
 
 void FakeAudioPlatform::setDefaultEndpoint(const std::wstring &id)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    defaultId = id;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        defaultId = id;
+    }
+    announceDevicesChanged();
 }
 
 void FakeAudioPlatform::setListFails(bool fails)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    listFails = fails;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        listFails = fails;
+    }
+    announceDevicesChanged();
 }
 
 void FakeAudioPlatform::setMuted(bool mute)

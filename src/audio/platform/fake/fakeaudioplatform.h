@@ -11,7 +11,8 @@
 
 // A sound system scripted by tests: a list of output endpoints (see FakeEndpoint), a
 // default output whose mute can be toggled, and a count of the threads attached to it.
-// Every member is safe to call from any thread.
+// Like a real one it tells its watches of every change made through it. Every member is
+// safe to call from any thread.
 class FakeAudioPlatform final : public AudioPlatform
 {
 public:
@@ -28,6 +29,8 @@ public:
     void setDefaultEndpoint(const std::wstring &id);
     // Listing the endpoints fails (an empty list).
     void setListFails(bool fails);
+    // Tells the watches that the devices may have changed, from the calling thread.
+    void announceDevicesChanged() { reportDevicesChanged(); }
 
     // The default output's master mute. When it is unreadable, or there is no default
     // output, toggling changes nothing.

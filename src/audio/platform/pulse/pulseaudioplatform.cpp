@@ -1,14 +1,22 @@
 #include "audio/platform/pulse/pulseaudioplatform.h"
 
 #include "audio/platform/pulse/pulsecontext.h"
+#include "audio/platform/pulse/pulsedevicewatch.h"
 #include "audio/platform/pulse/pulseendpoint.h"
 #include "audio/platform/pulse/pulsesinks.h"
+#include "audio/platform/pulse/pulsevirtualmicrophone.h"
 #include "audio/platform/pulse/widetext.h"
 
 std::unique_ptr<AudioPlatform> createSystemAudioPlatform()
 {
     return std::make_unique<PulseAudioPlatform>();
 }
+
+PulseAudioPlatform::PulseAudioPlatform() = default;
+
+// Here, where PulseDeviceWatch is complete; a watch still running ends before the watches it
+// reports to.
+PulseAudioPlatform::~PulseAudioPlatform() = default;
 
 std::shared_ptr<PulseContext> PulseAudioPlatform::connection()
 {
@@ -67,4 +75,29 @@ bool PulseAudioPlatform::toggleDefaultOutputMute()
     if (!sink)
         return false;
     return PulseSinks::setMuted(*context, *name, !sink->muted);
+}
+
+bool PulseAudioPlatform::isReachable()
+{
+    return connection() != nullptr;
+}
+
+std::unique_ptr<VirtualMicrophone> PulseAudioPlatform::makeVirtualMicrophone()
+{
+    return PulseVirtualMicrophone::open(connection(), true);
+}
+
+std::unique_ptr<VirtualMicrophone> PulseAudioPlatform::takeOverVirtualMicrophone()
+{
+    return PulseVirtualMicrophone::open(connection(), false);
+}
+
+void PulseAudioPlatform::beginWatching()
+{
+    watch = std::make_unique<PulseDeviceWatch>([this] { reportDevicesChanged(); });
+}
+
+void PulseAudioPlatform::endWatching()
+{
+    watch.reset();
 }

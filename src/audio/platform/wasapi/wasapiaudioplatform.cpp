@@ -2,6 +2,7 @@
 
 #include "audio/platform/wasapi/comapartment.h"
 #include "audio/platform/wasapi/comptr.h"
+#include "audio/platform/wasapi/wasapidevicewatch.h"
 #include "audio/platform/wasapi/wasapiendpoint.h"
 
 #include <endpointvolume.h>
@@ -69,6 +70,10 @@ std::unique_ptr<AudioPlatform> createSystemAudioPlatform()
     return std::make_unique<WasapiAudioPlatform>();
 }
 
+WasapiAudioPlatform::WasapiAudioPlatform() = default;
+
+WasapiAudioPlatform::~WasapiAudioPlatform() = default;
+
 std::vector<DeviceInfo> WasapiAudioPlatform::outputEndpoints()
 {
     const ComApartment apartment;
@@ -131,4 +136,14 @@ void WasapiAudioPlatform::attachThread()
 void WasapiAudioPlatform::detachThread()
 {
     ComApartment::leave();
+}
+
+void WasapiAudioPlatform::beginWatching()
+{
+    watch = std::make_unique<WasapiDeviceWatch>([this] { reportDevicesChanged(); });
+}
+
+void WasapiAudioPlatform::endWatching()
+{
+    watch.reset();
 }
