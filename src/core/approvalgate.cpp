@@ -3,6 +3,8 @@
 #include <QVariantMap>
 #include <algorithm>
 
+ApprovalGate::ApprovalGate(qint64 silenceMs) : silenceMs(silenceMs) {}
+
 bool ApprovalGate::setAsking(bool on, const QStringList &registered)
 {
     if (on == asking)
@@ -78,9 +80,10 @@ bool ApprovalGate::block(const QString &address)
 
 bool ApprovalGate::expire(qint64 now)
 {
-    const auto silent = std::remove_if(pending.begin(), pending.end(), [now](const Pending &entry) {
-        return now - entry.lastHello > pendingSilenceMs;
-    });
+    const auto silent =
+        std::remove_if(pending.begin(), pending.end(), [this, now](const Pending &entry) {
+            return now - entry.lastHello > silenceMs;
+        });
     const bool changed = silent != pending.end();
     pending.erase(silent, pending.end());
     return changed;

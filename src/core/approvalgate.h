@@ -18,8 +18,10 @@ class ApprovalGate
 {
 public:
     static constexpr int maxPending = 16;
-    // A pending phone that stops saying hello for longer than this is forgotten.
-    static constexpr qint64 pendingSilenceMs = 6000;
+
+    // A pending phone that stops saying hello for longer than silenceMs is forgotten, as a
+    // registered one would be.
+    explicit ApprovalGate(qint64 silenceMs = 6000);
 
     enum class Verdict
     {
@@ -46,8 +48,7 @@ public:
     std::optional<QString> allow(const QString &address);
     // Ignores the address for the run. True when the pending list changed.
     bool block(const QString &address);
-    // Forgets the pending entries silent for longer than pendingSilenceMs. True when the
-    // pending list changed.
+    // Forgets the pending entries silent for too long. True when the pending list changed.
     bool expire(qint64 now);
 
     // One map per pending entry, oldest first, with the keys "name" and "ip".
@@ -63,6 +64,7 @@ private:
 
     std::vector<Pending>::iterator findPending(const QString &address);
 
+    qint64 silenceMs;
     bool asking = false;
     QSet<QString> allowed;
     QSet<QString> blocked;

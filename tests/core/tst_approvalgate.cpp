@@ -117,6 +117,12 @@ void TestApprovalGate::silentPendingEntriesAreForgotten()
     QCOMPARE(pendingAddresses(gate), QStringList{"10.0.0.2"});
     QVERIFY(!gate.expire(14000));
     QVERIFY(gate.expire(14001));
+
+    ApprovalGate quick(300);
+    quick.setAsking(true, {});
+    quick.addPending("10.0.0.1", "quiet", 0);
+    QVERIFY(!quick.expire(300));
+    QVERIFY(quick.expire(301));
 }
 
 void TestApprovalGate::switchingOnKeepsRegisteredPhones()
