@@ -135,7 +135,8 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataDirectory.path()));
     const QtMessageHandler previousHandler = installLogHandler();
 
-    FloodSender flood(datagramsPerPort, floodMs, spoofedSenders, 20261209);
+    FloodSender flood({8080, 8081, 8082}, datagramsPerPort, floodMs, spoofedSenders,
+                      FloodSender::hostileMix(20261209));
     QElapsedTimer flooding;
     flooding.start();
     bool started = false;
