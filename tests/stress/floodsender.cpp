@@ -1,5 +1,8 @@
 #include "floodsender.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -50,6 +53,28 @@ bool FloodSender::start()
     }
     thread = std::thread(&FloodSender::run, this);
     return true;
+}
+
+qint64 FloodSender::sendWhileTheEventLoopRuns(int settleMs)
+{
+    QElapsedTimer flooding;
+    flooding.start();
+    if (!start())
+        return -1;
+    qint64 tookMs = 0;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!finished())
+            return;
+        if (!tookMs)
+            tookMs = flooding.elapsed();
+        else if (flooding.elapsed() - tookMs >= settleMs)
+            loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    return tookMs;
 }
 
 void FloodSender::run()

@@ -35,6 +35,11 @@ public:
 
     // False when the sockets could not be opened.
     bool start();
+    // Starts the flood and runs the program's own kind of event loop (not the test's
+    // waiting loop, which sleeps between its rounds) until it is sent and settleMs more
+    // have passed for what is still queued. How long the sending took, -1 when the sockets
+    // could not be opened.
+    qint64 sendWhileTheEventLoopRuns(int settleMs = 300);
     bool finished() const { return done; }
     // Datagrams the kernel accepted, over all ports.
     qint64 sent() const { return accepted; }

@@ -9,16 +9,14 @@
 #include "floodsender.h"
 #include "instrumentation.h"
 #include "processmemory.h"
+#include "responsivenessprobe.h"
 #include "speakersfixture.h"
 #include "support/netns.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using namespace E2e;
 
@@ -30,47 +28,6 @@ constexpr int spoofedSenders = 512; // twice what the device table may hold
 // The time bounds are the program's; a sanitizer slows every thread of it several times, so
 // there only a stall well beyond them counts.
 const int slowdown = Instrumentation::sanitized() ? 4 : 1;
-
-// How long a read of a core property waits behind whatever the event loop is busy with:
-// a queued call every 20 ms, timed from its posting to its run.
-class ResponsivenessProbe
-{
-public:
-    explicit ResponsivenessProbe(ServerCore &core) : core(core)
-    {
-        clock.start();
-        QObject::connect(&timer, &QTimer::timeout, &core, [this] { post(); });
-        timer.start(20);
-    }
-
-    qint64 slowestMs = 0;
-    qint64 longestTickMs = 0; // between two timeouts of the 20 ms timer
-    int answers = 0;
-    int largestTable = 0;
-
-private:
-    void post()
-    {
-        const qint64 posted = clock.elapsed();
-        if (lastTick >= 0)
-            longestTickMs = std::max(longestTickMs, posted - lastTick);
-        lastTick = posted;
-        QMetaObject::invokeMethod(
-            &core,
-            [this, posted] {
-                const QVariantList devices = core.property("connectedDevices").toList();
-                largestTable = std::max(largestTable, int(devices.size()));
-                slowestMs = std::max(slowestMs, clock.elapsed() - posted);
-                ++answers;
-            },
-            Qt::QueuedConnection);
-    }
-
-    ServerCore &core;
-    QElapsedTimer clock;
-    QTimer timer;
-    qint64 lastTick = -1;
-};
 
 bool listsAddress(const QVariantList &devices, const QString &address)
 {
@@ -137,31 +94,12 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
 
     FloodSender flood({8080, 8081, 8082}, datagramsPerPort, floodMs, spoofedSenders,
                       FloodSender::hostileMix(20261209));
-    QElapsedTimer flooding;
-    flooding.start();
-    bool started = false;
-    qint64 floodTookMs = 0;
     {
         ResponsivenessProbe probe(core);
-        started = flood.start();
-        // The program's own kind of event loop, not the test's waiting loop, which sleeps
-        // between its rounds.
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!flood.finished())
-                return;
-            if (!floodTookMs)
-                floodTookMs = flooding.elapsed();
-            else if (flooding.elapsed() - floodTookMs >= 300) // what is still queued
-                loop.quit();
-        });
-        poll.start(50);
-        if (started)
-            loop.exec();
+        const qint64 floodTookMs = flood.sendWhileTheEventLoopRuns();
         qInstallMessageHandler(previousHandler);
         qputenv("XDG_DATA_HOME", previousData);
-        QVERIFY(started);
+        QVERIFY(floodTookMs >= 0);
 
         const QFileInfo log(dataDirectory.filePath("tst_flood/Logs/debug.log"));
         const qint64 logBytes = log.exists() ? log.size() : 0;
