@@ -19,11 +19,8 @@ public:
     explicit LinkWatcher(Reader reader = &LinkSnapshot::ofThisComputer);
 
     bool isOnLink(const QHostAddress &sender, qint64 now);
-    bool isSingleHost(const QHostAddress &address, qint64 now);
 
 private:
-    const LinkSnapshot &current(qint64 now);
-
     Reader reader;
     LinkSnapshot snapshot;
     qint64 readAt = std::numeric_limits<qint64>::min();
