@@ -31,6 +31,10 @@ Discovery::Discovery(UdpSocket &streamSocket, const Timing &timing, QObject *par
     discoverySocket->setReceiveCallback(control);
     discoverySocket->bind(discoveryPort);
 
+    // Coarse timers may move each timeout by 5 % (100 ms here) to save wake-ups; phones
+    // count on the 2000 ms cadence and on silence being measured on time.
+    broadcastTimer->setTimerType(Qt::PreciseTimer);
+    expiryTimer->setTimerType(Qt::PreciseTimer);
     connect(broadcastTimer, &QTimer::timeout, this, &Discovery::broadcastPresence);
     broadcastTimer->start(timing.broadcastIntervalMs);
     connect(expiryTimer, &QTimer::timeout, this, &Discovery::expireDevices);
