@@ -18,7 +18,7 @@ void HostResolver::resolve(const QString &host, Answer answer)
         return;
     }
     pendingAnswer = std::move(answer);
-    lookupId = QHostInfo::lookupHost(host, this, [this](const QHostInfo &info) { looked(info); });
+    lookupId = QHostInfo::lookupHost(host, this, SLOT(looked(QHostInfo)));
 }
 
 void HostResolver::cancel()

@@ -26,9 +26,12 @@ public:
     void resolve(const QString &host, Answer answer);
     void cancel();
 
-private:
+private slots:
+    // A slot by name: a lookup given a functor and then aborted leaks the functor's holder
+    // (Qt 6.4), and every lookup of a destroyed resolver is aborted.
     void looked(const QHostInfo &info);
 
+private:
     int lookupId = -1;
     Answer pendingAnswer;
 };

@@ -17,7 +17,7 @@ void TestPeerName::sanitized_data()
     QTest::addColumn<QString>("received");
     QTest::addColumn<QString>("kept");
 
-    const QString r(QChar(QChar::ReplacementCharacter));
+    const QString r = QString(QChar(QChar::ReplacementCharacter));
     QTest::newRow("plain") << "Pixel 7"
                            << "Pixel 7";
     QTest::newRow("empty") << ""

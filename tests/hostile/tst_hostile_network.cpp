@@ -131,7 +131,7 @@ void TestHostileNetwork::namesAreKeptAsShortPlainText()
     // Markup is kept as the literal text it is: showing it as such is the window's part.
     QCOMPARE(devices[0].toMap().value("name").toString(), markup);
     QCOMPARE(devices[1].toMap().value("name").toString(), QString(64, 'n'));
-    const QString replacement(QChar(QChar::ReplacementCharacter));
+    const QString replacement = QString(QChar(QChar::ReplacementCharacter));
     QCOMPARE(devices[2].toMap().value("name").toString(),
              replacement + "enohP" + replacement + "x");
 }
