@@ -5,7 +5,7 @@
 ResponsivenessProbe::ResponsivenessProbe(ServerCore &core) : core(core)
 {
     clock.start();
-    QObject::connect(&timer, &QTimer::timeout, &core, [this] { post(); });
+    QObject::connect(&timer, &QTimer::timeout, &timer, [this] { post(); });
     timer.start(20);
 }
 
@@ -15,8 +15,10 @@ void ResponsivenessProbe::post()
     if (lastTick >= 0)
         longestTickMs = std::max(longestTickMs, posted - lastTick);
     lastTick = posted;
+    // Queued to the timer, which belongs to the probe: calls still queued when the probe
+    // goes are dropped with it.
     QMetaObject::invokeMethod(
-        &core,
+        &timer,
         [this, posted] {
             const QVariantList devices = core.property("connectedDevices").toList();
             largestTable = std::max(largestTable, int(devices.size()));
