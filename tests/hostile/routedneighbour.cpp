@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QThread>
-
 #include <sys/stat.h>
 
 namespace {
