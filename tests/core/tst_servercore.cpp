@@ -114,17 +114,29 @@ void TestServerCore::surfaceTheWindowBindsTo()
     QStringList methods;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
         methods.append(QString::fromLatin1(meta.method(i).methodSignature()));
-    QCOMPARE(methods,
-             QStringList({"runningChanged()", "audioDevicesChanged()", "selectedDeviceChanged()",
-                          "outputDevicesChanged()", "selectedOutputDeviceChanged()",
-                          "connectedDevicesChanged()", "captureLatencyMsChanged()",
-                          "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
-                          "soundSystemStateChanged()", "portConflictChanged()",
-                          "askBeforeStreamingChanged()", "pendingDevicesChanged()",
-                          "resolveErrorChanged()", "refreshDevices()", "startServer()",
-                          "stopServer()", "connectToAddress(QString)",
-                          "setDeviceVolume(QString,int)", "createVirtualMicrophone()",
-                          "allowDevice(QString)", "blockDevice(QString)"}));
+    QCOMPARE(methods, QStringList({"runningChanged()",
+                                   "audioDevicesChanged()",
+                                   "selectedDeviceChanged()",
+                                   "outputDevicesChanged()",
+                                   "selectedOutputDeviceChanged()",
+                                   "connectedDevicesChanged()",
+                                   "captureLatencyMsChanged()",
+                                   "playerModeChanged()",
+                                   "serverNameChanged()",
+                                   "telemetryUpdated(int)",
+                                   "soundSystemStateChanged()",
+                                   "portConflictChanged()",
+                                   "askBeforeStreamingChanged()",
+                                   "pendingDevicesChanged()",
+                                   "resolveErrorChanged()",
+                                   "refreshDevices()",
+                                   "startServer()",
+                                   "stopServer()",
+                                   "connectToAddress(QString)",
+                                   "setDeviceVolume(QString,int)",
+                                   "createVirtualMicrophone()",
+                                   "allowDevice(QString)",
+                                   "blockDevice(QString)"}));
 }
 
 void TestServerCore::freshCore()

@@ -12,7 +12,6 @@
 #include "routedneighbour.h"
 #include "support/netns.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -352,15 +351,15 @@ void TestHostileNetwork::pendingPhonesAreCappedAndFallSilent()
 
 void TestHostileNetwork::portsHeldByAnotherProgramAreNamed()
 {
-    // The program's own log handler, in a directory of its own.
-    QTemporaryDir logDirectory;
-    QVERIFY(logDirectory.isValid());
-    const QString previousDirectory = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(logDirectory.path()));
-    const QtMessageHandler previousHandler = qInstallMessageHandler(handleQtMessage);
+    // The program's own log handler, with a data location of its own.
+    QTemporaryDir dataDirectory;
+    QVERIFY(dataDirectory.isValid());
+    const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDirectory.path()));
+    const QtMessageHandler previousHandler = installLogHandler();
     const auto restore = qScopeGuard([&] {
         qInstallMessageHandler(previousHandler);
-        QDir::setCurrent(previousDirectory);
+        qputenv("XDG_DATA_HOME", previousData);
     });
 
     {
@@ -370,7 +369,7 @@ void TestHostileNetwork::portsHeldByAnotherProgramAreNamed()
         QVERIFY(holder.bind(QHostAddress::Any, 8081, QUdpSocket::DontShareAddress));
         ServerCore &first = makeCore();
         QCOMPARE(first.portConflict(), QString("Port 8081 is in use by another program"));
-        QFile log(logDirectory.filePath("debug.log"));
+        QFile log(dataDirectory.filePath("tst_hostile_network/Logs/debug.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray logged = log.readAll();
         QCOMPARE(logged.count("Port 8081 is in use by another program"), 1);
