@@ -25,7 +25,6 @@ private slots:
     void offLetsEveryoneInButTheBlocked();
     void askingHoldsNewAddressesUntilAllowed();
     void blockHoldsForTheRun();
-    void atMostSixteenPendingOldestDropped();
     void silentPendingEntriesAreForgotten();
     void switchingOnKeepsRegisteredPhones();
 };
@@ -86,22 +85,6 @@ void TestApprovalGate::blockHoldsForTheRun()
     gate.setAsking(false, {});
     QCOMPARE(gate.verdict("10.0.0.1"), Verdict::Ignore);
     QVERIFY(!gate.acceptsCommandsFrom("10.0.0.1"));
-}
-
-void TestApprovalGate::atMostSixteenPendingOldestDropped()
-{
-    ApprovalGate gate;
-    gate.setAsking(true, {});
-    QStringList expected;
-    for (int i = 1; i <= ApprovalGate::maxPending + 3; ++i) {
-        const QString address = QStringLiteral("10.0.0.%1").arg(i);
-        gate.addPending(address, "flood", i);
-        expected.append(address);
-    }
-    QCOMPARE(pendingAddresses(gate), expected.mid(3));
-    // The dropped ones come back as pending when they say hello again, not as allowed.
-    QVERIFY(!gate.refreshPending("10.0.0.1", 100));
-    QCOMPARE(gate.verdict("10.0.0.1"), Verdict::Ask);
 }
 
 void TestApprovalGate::silentPendingEntriesAreForgotten()
