@@ -23,9 +23,14 @@ SenderBuckets::Slot &SenderBuckets::slotFor(const Q_IPV6ADDR &sender, qint64 now
         if (!oldest || slot.lastUsed < oldest->lastUsed)
             oldest = &slot;
     }
-    Slot &taken = unused ? *unused : refilled ? *refilled : *oldest;
-    taken = Slot{sender, fresh, now, true};
-    return taken;
+    if (Slot *clean = unused ? unused : refilled) {
+        *clean = Slot{sender, fresh, now, true};
+        return *clean;
+    }
+    // The newcomer inherits the bucket as it is: were it full, senders taking turns beyond
+    // the table's size would each get a fresh burst on every turn.
+    oldest->sender = sender;
+    return *oldest;
 }
 
 bool SenderBuckets::take(const QHostAddress &sender, qint64 now)

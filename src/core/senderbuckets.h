@@ -7,9 +7,9 @@
 
 // One token bucket per sender, in a table of fixed size, so that a flood from any number of
 // addresses allocates nothing. When the table is full, a newcomer takes the place of a
-// sender whose bucket has filled up again (which it would find just as it was) or else of
-// the sender heard from longest ago; the overall limit behind this one bounds what
-// forgetting a sender can give away.
+// sender whose bucket has filled up again (which it would find just as it was) or else the
+// bucket, as drained as it is, of the sender heard from longest ago: however many addresses
+// take turns, together they get no more than the table's buckets give.
 class SenderBuckets
 {
 public:

@@ -71,6 +71,13 @@ void TestRateLimits::sendersHaveBucketsOfTheirOwn()
     QVERIFY(buckets.take(QHostAddress("192.168.1.21"), 0));
     QVERIFY(buckets.take(QHostAddress("fe80::1"), 0));
     QVERIFY(buckets.take(phone, 500));
+
+    // More senders than the table holds, taking turns: none comes back to a fresh burst.
+    SenderBuckets crowded(4, 2, 1000);
+    int admitted = 0;
+    for (int i = 0; i < 10000; ++i)
+        admitted += crowded.take(host(i % 200), 0);
+    QCOMPARE(admitted, 4 * SenderBuckets::tableSize);
 }
 
 void TestRateLimits::muteLimitsPerSenderAndOverall()
@@ -88,7 +95,8 @@ void TestRateLimits::muteLimitsPerSenderAndOverall()
     admitted = 0;
     for (int i = 0; i < 10000; ++i)
         admitted += shared.admitMute(host(i % 2000), i);
-    QCOMPARE(admitted, 5 + 50 - 1);
+    // The drained per-sender buckets now and then have nothing when an overall token waits.
+    QVERIFY2(admitted <= 5 + 50 - 1 && admitted >= 50, qPrintable(QString::number(admitted)));
     QCOMPARE(shared.mutesOverall().admitted, admitted);
     QCOMPARE(shared.mutesOverall().admitted + shared.mutesOverall().dropped,
              shared.mutesPerSender().admitted);
