@@ -10,6 +10,7 @@
 #include "net/udpsocket.h"
 
 #include <QHostInfo>
+#include <algorithm>
 
 PlayerPath::PlayerPath(UdpSocket &helloSocket, QObject *parent)
     : QObject(parent), helloSocket(helloSocket), player(std::make_unique<WasapiPlayer>()),
@@ -87,6 +88,19 @@ bool PlayerPath::audioPortInUse() const
     return audioInSocket->portInUse();
 }
 
+bool PlayerPath::isServer(const QString &address) const
+{
+    return isServer(QHostAddress(address));
+}
+
+bool PlayerPath::isServer(const QHostAddress &sender) const
+{
+    return std::any_of(acceptedSenders.cbegin(), acceptedSenders.cend(),
+                       [&sender](const QHostAddress &address) {
+                           return sender.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
+                       });
+}
+
 void PlayerPath::stop()
 {
     playing = false;
@@ -102,11 +116,7 @@ void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &s
     if (!playing)
         return;
     // Only the device connected to may speak into the output.
-    const bool accepted =
-        std::any_of(acceptedSenders.cbegin(), acceptedSenders.cend(), [&](const QHostAddress &a) {
-            return sender.isEqual(a, QHostAddress::ConvertV4MappedToIPv4);
-        });
-    if (!accepted)
+    if (!isServer(sender))
         return;
     const QByteArrayView opus = AudioDatagram::payload(payload);
     if (opus.isEmpty())

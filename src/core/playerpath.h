@@ -44,6 +44,9 @@ public:
     bool audioPortInUse() const;
     // Silences the output, forgets the server and drops every datagram until the next start.
     void stop();
+    // True when the address form is one of the addresses the server being played resolved
+    // to: its Disconnect or silence ends the connection.
+    bool isServer(const QString &address) const;
     // "Cannot resolve NAME" while the server being played does not resolve; else empty.
     QString resolveError() const { return unresolved; }
 
@@ -54,6 +57,7 @@ private:
     // Resolves the server and says hello to it; with play, also plays its audio.
     void reach(const QString &server, HostResolver &resolver, bool play);
     void setResolveError(const QString &text);
+    bool isServer(const QHostAddress &sender) const;
     void handleDatagram(const QByteArray &payload, const QHostAddress &sender);
 
     UdpSocket &helloSocket;

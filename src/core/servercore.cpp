@@ -191,7 +191,8 @@ void ServerCore::setDeviceVolume(const QString &ip, int volume)
 
 void ServerCore::endConnectionTo(const QString &address)
 {
-    if (running && mode == Mode::player && connectedServer == address)
+    // The server may have been named by a host name: what counts is where it resolved to.
+    if (running && mode == Mode::player && playerPath->isServer(address))
         stopSequence(mode);
 }
 

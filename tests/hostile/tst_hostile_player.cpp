@@ -82,6 +82,14 @@ void TestHostilePlayer::hostNameIsResolvedAndOnlyItsAddressIsPlayed()
     phone.send(audioDatagram(encodedTone(encoder, 1)), 8080);
     QTRY_VERIFY(!allSilent(cable->renderedInt16()));
     QVERIFY(stranger.controlReceived.isEmpty());
+
+    // The server's Disconnect ends the connection, a stranger's does not.
+    stranger.send("Kestrune-Cmd|Disconnect");
+    QTest::qWait(100);
+    QVERIFY(core->isRunning());
+    phone.send("Kestrune-Cmd|Disconnect");
+    QTRY_VERIFY(!core->isRunning());
+    QCOMPARE(core->serverName(), QString());
 }
 
 void TestHostilePlayer::unresolvableNameIsConnectedButSilent()
