@@ -45,6 +45,8 @@ public:
     void bindBroadcastToDiscoveryPort();
     // The control and discovery ports that another program holds, in ascending order.
     QList<quint16> portsInUse() const;
+    // What the limits let through and refused so far.
+    const RateLimits &rateLimits() const { return limits; }
 
     bool askBeforeStreaming() const { return approval.isAsking(); }
     // Devices registered at this moment keep their place.

@@ -2,6 +2,8 @@
 
 #include "core/servercore.h"
 
+#include <algorithm>
+
 ResponsivenessProbe::ResponsivenessProbe(ServerCore &core) : core(core)
 {
     clock.start();
@@ -9,9 +11,20 @@ ResponsivenessProbe::ResponsivenessProbe(ServerCore &core) : core(core)
     timer.start(20);
 }
 
+qint64 ResponsivenessProbe::medianUs() const
+{
+    if (waitsUs.empty())
+        return 0;
+    std::vector<qint64> sorted = waitsUs;
+    const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    return *middle;
+}
+
 void ResponsivenessProbe::post()
 {
-    const qint64 posted = clock.elapsed();
+    const qint64 postedUs = clock.nsecsElapsed() / 1000;
+    const qint64 posted = postedUs / 1000;
     if (lastTick >= 0)
         longestTickMs = std::max(longestTickMs, posted - lastTick);
     lastTick = posted;
@@ -19,10 +32,12 @@ void ResponsivenessProbe::post()
     // goes are dropped with it.
     QMetaObject::invokeMethod(
         &timer,
-        [this, posted] {
+        [this, postedUs] {
             const QVariantList devices = core.property("connectedDevices").toList();
             largestTable = std::max(largestTable, int(devices.size()));
-            slowestMs = std::max(slowestMs, clock.elapsed() - posted);
+            const qint64 waitUs = clock.nsecsElapsed() / 1000 - postedUs;
+            waitsUs.push_back(waitUs);
+            slowestMs = std::max(slowestMs, waitUs / 1000);
             ++answers;
         },
         Qt::QueuedConnection);

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <vector>
 
 class ServerCore;
 
@@ -11,6 +12,9 @@ class ResponsivenessProbe
 {
 public:
     explicit ResponsivenessProbe(ServerCore &core);
+
+    // The middle of the waits so far, in microseconds; 0 before the first answer.
+    qint64 medianUs() const;
 
     qint64 slowestMs = 0;
     qint64 longestTickMs = 0; // between two timeouts of the 20 ms timer
@@ -24,4 +28,5 @@ private:
     QElapsedTimer clock;
     QTimer timer;
     qint64 lastTick = -1;
+    std::vector<qint64> waitsUs;
 };

@@ -9,6 +9,7 @@
 #include "e2esupport.h"
 #include "floodsender.h"
 #include "instrumentation.h"
+#include "limitcounts.h"
 #include "presencelistener.h"
 #include "processmemory.h"
 #include "responsivenessprobe.h"
@@ -152,14 +153,18 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
         const qint64 residentAfter = ProcessMemory::residentBytes();
         const std::vector<qint64> intervals = presence.intervalsMs();
         const auto [shortest, longest] = std::minmax_element(intervals.begin(), intervals.end());
-        qInfo("flood: %lld datagrams in %lld ms; slowest of %d property reads %lld ms, "
-              "longest wait for a 20 ms timer %lld ms; presence every %lld to %lld ms (%d "
-              "intervals); a silent phone gone after %lld ms; admitted %d Mutes, %d bitrate "
-              "changes; largest device table %d; resident memory %+.1f MB; log %+lld bytes",
-              flood.sent(), floodTookMs, probe.answers, probe.slowestMs, probe.longestTickMs,
-              intervals.empty() ? -1 : *shortest, intervals.empty() ? -1 : *longest,
-              int(intervals.size()), silentGoneMs, int(mutes.count()), int(bitrates.count()),
-              probe.largestTable, (residentAfter - residentBefore) / 1e6, logBytes);
+        qInfo("flood: %lld datagrams in %lld ms; property reads waited %lld us (median) to "
+              "%lld ms (slowest of %d), longest wait for a 20 ms timer %lld ms; presence every "
+              "%lld to %lld ms (%d intervals); a silent phone gone after %lld ms; admitted %d "
+              "Mutes, %d bitrate changes; largest device table %d; resident memory %+.1f MB; "
+              "log %+lld bytes",
+              flood.sent(), floodTookMs, probe.medianUs(), probe.slowestMs, probe.answers,
+              probe.longestTickMs, intervals.empty() ? -1 : *shortest,
+              intervals.empty() ? -1 : *longest, int(intervals.size()), silentGoneMs,
+              int(mutes.count()), int(bitrates.count()), probe.largestTable,
+              (residentAfter - residentBefore) / 1e6, logBytes);
+        qInfo("limits admitted/dropped since the core started: %s",
+              qPrintable(limitCounts(discovery.rateLimits())));
         QVERIFY(flood.sent() >= 0.99 * 3 * datagramsPerPort);
         QVERIFY2(floodTookMs < floodMs + 2000, "the flood could not be sent in time");
         QVERIFY(probe.answers >= 10);
