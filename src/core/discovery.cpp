@@ -89,11 +89,13 @@ void Discovery::blockDevice(const QString &address)
 
 void Discovery::handleDatagram(const QByteArray &payload, const QHostAddress &sender)
 {
-    const qint64 now = clock.elapsed();
     // Beyond the local link nobody is heard, and nobody learns that. So no broadcast,
     // multicast or unspecified address ever becomes one of the stream's destinations.
-    if (!link.isOnLink(sender, now))
+    if (!link.isOnLink(sender, clock.elapsed()))
         return;
+    // Timed after the check, which now and then reads the interfaces again: a hello is
+    // seen when it is handled, as the one handled right after it is.
+    const qint64 now = clock.elapsed();
     const Command command = parse(payload, QHostInfo::localHostName());
     if (command.kind == Command::Kind::Ignored)
         return;
