@@ -1,5 +1,7 @@
 #include "core/controlprotocol.h"
 
+#include "core/peername.h"
+
 #include <string>
 
 namespace ControlProtocol {
@@ -24,7 +26,7 @@ Command registration(const QString &text, const char *prefix, const QString &own
     if (name == ownName)
         return command;
     command.kind = Command::Kind::Register;
-    command.name = name;
+    command.name = PeerName::sanitized(name);
     return command;
 }
 

@@ -37,7 +37,7 @@ struct Command
     };
 
     Kind kind = Kind::Ignored;
-    QString name;    // Register only; may be empty
+    QString name;    // Register only; may be empty, made safe to keep by PeerName
     int bitrate = 0; // Quality only, in bit/s, always 1000 or more
 };
 

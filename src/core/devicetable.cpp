@@ -1,7 +1,6 @@
 #include "core/devicetable.h"
 
 #include <QVariantMap>
-
 #include <algorithm>
 
 DeviceTable::DeviceTable(qint64 expiryMs) : expiryMs(expiryMs) {}
@@ -12,14 +11,20 @@ std::vector<DeviceTable::Record>::iterator DeviceTable::find(const QString &addr
                         [&address](const Record &record) { return record.address == address; });
 }
 
-DeviceTable::Registration DeviceTable::registerDevice(const QString &address,
-                                                      const QString &name, qint64 now)
+bool DeviceTable::refresh(const QString &address, qint64 now)
 {
     const auto known = find(address);
-    if (known != records.end()) {
-        known->lastSeen = now;
+    if (known == records.end())
+        return false;
+    known->lastSeen = now;
+    return true;
+}
+
+DeviceTable::Registration DeviceTable::registerDevice(const QString &address, const QString &name,
+                                                      qint64 now)
+{
+    if (refresh(address, now))
         return Registration::Refreshed;
-    }
     if (size() >= maxDevices)
         return Registration::Refused;
     records.push_back(Record{name, address, 100, now});
@@ -59,6 +64,14 @@ bool DeviceTable::setVolume(const QString &address, int volume)
         return false;
     known->volume = volume;
     return true;
+}
+
+QStringList DeviceTable::addresses() const
+{
+    QStringList list;
+    for (const Record &record : records)
+        list.append(record.address);
+    return list;
 }
 
 QVariantList DeviceTable::toVariantList() const

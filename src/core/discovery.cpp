@@ -2,6 +2,7 @@
 
 #include "core/addressform.h"
 #include "core/controlprotocol.h"
+#include "core/streamformat.h"
 #include "net/udpsocket.h"
 
 #include <QHostInfo>
@@ -16,7 +17,7 @@ Discovery::Discovery(UdpSocket &streamSocket, const Timing &timing, QObject *par
     : QObject(parent), streamSocket(streamSocket), controlSocket(new UdpSocket(this)),
       discoverySocket(new UdpSocket(this)), broadcastSocket(new QUdpSocket(this)),
       broadcastTimer(new QTimer(this)), expiryTimer(new QTimer(this)),
-      devices(timing.silenceLimitMs)
+      devices(timing.silenceLimitMs), approval(timing.silenceLimitMs), limits(Stream::bitrate)
 {
     clock.start();
     // Broadcasts stay on the local network: no proxy lookup (a libproxy thread on Linux).
@@ -30,6 +31,10 @@ Discovery::Discovery(UdpSocket &streamSocket, const Timing &timing, QObject *par
     discoverySocket->setReceiveCallback(control);
     discoverySocket->bind(discoveryPort);
 
+    // Coarse timers may move each timeout by 5 % (100 ms here) to save wake-ups; phones
+    // count on the 2000 ms cadence and on silence being measured on time.
+    broadcastTimer->setTimerType(Qt::PreciseTimer);
+    expiryTimer->setTimerType(Qt::PreciseTimer);
     connect(broadcastTimer, &QTimer::timeout, this, &Discovery::broadcastPresence);
     broadcastTimer->start(timing.broadcastIntervalMs);
     connect(expiryTimer, &QTimer::timeout, this, &Discovery::expireDevices);
@@ -48,24 +53,93 @@ void Discovery::bindBroadcastToDiscoveryPort()
         broadcastSocket->bind(QHostAddress::Any, discoveryPort, QAbstractSocket::ShareAddress);
 }
 
+QList<quint16> Discovery::portsInUse() const
+{
+    QList<quint16> ports;
+    if (controlSocket->portInUse())
+        ports.append(controlPort);
+    if (discoverySocket->portInUse())
+        ports.append(discoveryPort);
+    return ports;
+}
+
+void Discovery::setAskBeforeStreaming(bool on)
+{
+    if (approval.setAsking(on, devices.addresses()))
+        emit pendingDevicesChanged();
+}
+
+void Discovery::allowDevice(const QString &address)
+{
+    const std::optional<QString> name = approval.allow(address);
+    if (!name)
+        return;
+    emit pendingDevicesChanged();
+    registerDevice(address, *name, clock.elapsed());
+}
+
+void Discovery::blockDevice(const QString &address)
+{
+    if (approval.block(address))
+        emit pendingDevicesChanged();
+    // Registered, it leaves as if it had said Disconnect.
+    if (devices.addresses().contains(address))
+        unregisterDevice(address);
+}
+
 void Discovery::handleDatagram(const QByteArray &payload, const QHostAddress &sender)
 {
+    // Beyond the local link nobody is heard, and nobody learns that. So no broadcast,
+    // multicast or unspecified address ever becomes one of the stream's destinations.
+    if (!link.isOnLink(sender, clock.elapsed()))
+        return;
+    // Timed after the check, which now and then reads the interfaces again: a hello is
+    // seen when it is handled, as the one handled right after it is.
+    const qint64 now = clock.elapsed();
     const Command command = parse(payload, QHostInfo::localHostName());
+    if (command.kind == Command::Kind::Ignored)
+        return;
+    const QString address = addressForm(sender);
+    if (command.kind == Command::Kind::Register) {
+        hello(address, command.name, now);
+        return;
+    }
+    if (!approval.acceptsCommandsFrom(address))
+        return;
     switch (command.kind) {
-    case Command::Kind::Register:
-        registerDevice(addressForm(sender), command.name);
-        break;
     case Command::Kind::Mute:
-        emit muteRequested();
+        if (limits.admitMute(sender, now))
+            emit muteRequested();
         break;
     case Command::Kind::Quality:
-        emit bitrateRequested(command.bitrate);
+        if (limits.admitQuality(command.bitrate, now))
+            emit bitrateRequested(command.bitrate);
         break;
     case Command::Kind::Disconnect:
-        unregisterDevice(addressForm(sender));
+        unregisterDevice(address);
         break;
+    case Command::Kind::Register:
     case Command::Kind::Ignored:
         break;
+    }
+}
+
+void Discovery::hello(const QString &address, const QString &name, qint64 now)
+{
+    switch (approval.verdict(address)) {
+    case ApprovalGate::Verdict::Ignore:
+        return;
+    case ApprovalGate::Verdict::Ask:
+        if (!approval.refreshPending(address, now)) {
+            approval.addPending(address, name, now);
+            emit pendingDevicesChanged();
+        }
+        return;
+    case ApprovalGate::Verdict::Register:
+        // Known devices are refreshed whatever the rate of newcomers.
+        if (!devices.refresh(address, now) && limits.admitNewcomer(now))
+            registerDevice(address, name, now);
+        return;
     }
 }
 
@@ -90,9 +164,9 @@ void Discovery::broadcastPresence()
     broadcastSocket->writeDatagram(message, QHostAddress(QHostAddress::Broadcast), discoveryPort);
 }
 
-void Discovery::registerDevice(const QString &address, const QString &name)
+void Discovery::registerDevice(const QString &address, const QString &name, qint64 now)
 {
-    if (devices.registerDevice(address, name, clock.elapsed()) != DeviceTable::Registration::Added)
+    if (devices.registerDevice(address, name, now) != DeviceTable::Registration::Added)
         return;
     streamSocket.addTarget(address, audioPort);
     emit connectedDevicesChanged();
@@ -110,7 +184,10 @@ void Discovery::unregisterDevice(const QString &address)
 // The table changes before any deviceLeft, and connectedDevicesChanged comes once, last.
 void Discovery::expireDevices()
 {
-    const QStringList expired = devices.expire(clock.elapsed());
+    const qint64 now = clock.elapsed();
+    if (approval.expire(now))
+        emit pendingDevicesChanged();
+    const QStringList expired = devices.expire(now);
     for (const QString &address : expired) {
         streamSocket.removeTarget(address);
         emit deviceLeft(address);

@@ -4,14 +4,18 @@
 #include "audio/wasapiplayer.h"
 #include "core/audiodatagram.h"
 #include "core/controlprotocol.h"
+#include "core/hostresolver.h"
 #include "core/streamformat.h"
+#include "net/linksnapshot.h"
 #include "net/udpsocket.h"
 
 #include <QHostInfo>
+#include <algorithm>
 
-PlayerPath::PlayerPath(QObject *parent)
-    : QObject(parent), player(std::make_unique<WasapiPlayer>()),
+PlayerPath::PlayerPath(UdpSocket &helloSocket, QObject *parent)
+    : QObject(parent), helloSocket(helloSocket), player(std::make_unique<WasapiPlayer>()),
       decoder(std::make_unique<OpusCodec>()), audioInSocket(new UdpSocket(this)),
+      serverResolver(new HostResolver(this)), helloResolver(new HostResolver(this)),
       decodeBuffer(std::size_t(Stream::maxDecodeFrameSize) * Stream::channels, 0)
 {
     decoder->initDecoder(Stream::sampleRate, Stream::channels);
@@ -22,19 +26,50 @@ PlayerPath::PlayerPath(QObject *parent)
 
 PlayerPath::~PlayerPath() = default;
 
-void PlayerPath::sendHello(const QString &address, UdpSocket &socket)
+bool PlayerPath::start(const QString &outputDeviceId, const QString &server)
 {
-    // A direct datagram: the socket's targets (for the stream socket, the phones' audio
-    // ports) stay as they are.
-    socket.sendTo(ControlProtocol::hello(QHostInfo::localHostName()), address,
-                  ControlProtocol::controlPort);
+    playing = true;
+    acceptedSenders.clear();
+    if (!server.isEmpty())
+        reach(server, *serverResolver, true);
+    return switchOutput(outputDeviceId);
 }
 
-bool PlayerPath::start(const QString &outputDeviceId, const QString &sender)
+void PlayerPath::sayHello(const QString &server)
 {
-    acceptedSender = QHostAddress(sender);
-    playing = true;
-    return switchOutput(outputDeviceId);
+    reach(server, *helloResolver, false);
+}
+
+void PlayerPath::reach(const QString &server, HostResolver &resolver, bool play)
+{
+    resolver.resolve(server, [this, server, play](const QList<QHostAddress> &addresses) {
+        // A name may resolve to a broadcast or multicast address: never a destination.
+        const LinkSnapshot link = LinkSnapshot::ofThisComputer();
+        QList<QHostAddress> hosts;
+        for (const QHostAddress &address : addresses) {
+            if (link.isSingleHost(address))
+                hosts.append(address);
+        }
+        if (hosts.isEmpty()) {
+            if (play)
+                setResolveError(QStringLiteral("Cannot resolve %1").arg(server));
+            return;
+        }
+        // A direct datagram: the socket's targets (for the stream socket, the phones' audio
+        // ports) stay as they are.
+        helloSocket.sendTo(ControlProtocol::hello(QHostInfo::localHostName()),
+                           hosts.first().toString(), ControlProtocol::controlPort);
+        if (play)
+            acceptedSenders = hosts;
+    });
+}
+
+void PlayerPath::setResolveError(const QString &text)
+{
+    if (text == unresolved)
+        return;
+    unresolved = text;
+    emit resolveErrorChanged();
 }
 
 bool PlayerPath::switchOutput(const QString &outputDeviceId)
@@ -48,10 +83,31 @@ void PlayerPath::rebindAudioPort()
     audioInSocket->bind(ControlProtocol::audioPort);
 }
 
+bool PlayerPath::audioPortInUse() const
+{
+    return audioInSocket->portInUse();
+}
+
+bool PlayerPath::isServer(const QString &address) const
+{
+    return isServer(QHostAddress(address));
+}
+
+bool PlayerPath::isServer(const QHostAddress &sender) const
+{
+    return std::any_of(acceptedSenders.cbegin(), acceptedSenders.cend(),
+                       [&sender](const QHostAddress &address) {
+                           return sender.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
+                       });
+}
+
 void PlayerPath::stop()
 {
     playing = false;
-    acceptedSender.clear();
+    acceptedSenders.clear();
+    serverResolver->cancel();
+    helloResolver->cancel();
+    setResolveError(QString());
     player->stop();
 }
 
@@ -60,8 +116,7 @@ void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &s
     if (!playing)
         return;
     // Only the device connected to may speak into the output.
-    if (!acceptedSender.isNull() &&
-        !sender.isEqual(acceptedSender, QHostAddress::ConvertV4MappedToIPv4))
+    if (!isServer(sender))
         return;
     const QByteArrayView opus = AudioDatagram::payload(payload);
     if (opus.isEmpty())

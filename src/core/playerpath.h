@@ -2,51 +2,75 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+class HostResolver;
 class OpusCodec;
 class UdpSocket;
 class WasapiPlayer;
 
 // Player mode's audio: the datagrams that reach port 8080 from the device connected to,
-// decoded and played on an output device. Everything here runs on the GUI thread; decoded
-// audio reaches the output engine's render thread through its own pending-samples lock.
+// decoded and played on an output device. The device is named by the user, as an IP address
+// or a host name that is resolved without blocking. Everything here runs on the GUI thread;
+// decoded audio reaches the output engine's render thread through its own pending-samples
+// lock.
 class PlayerPath : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit PlayerPath(QObject *parent = nullptr);
+    // helloSocket sends our hellos; its owner keeps it alive.
+    explicit PlayerPath(UdpSocket &helloSocket, QObject *parent = nullptr);
     ~PlayerPath() override;
 
-    // Asks the device at address to send us its audio: our hello, through socket, to its
-    // control port.
-    static void sendHello(const QString &address, UdpSocket &socket);
-    // Plays what arrives from sender (any sender when it is not an IP address) into the
-    // output device with this id (empty: the default output). False when the output cannot
-    // start; arriving audio is then dropped until another output starts.
-    bool start(const QString &outputDeviceId, const QString &sender = QString());
-    // Moves the output to another device; the sender stays.
+    // Plays the audio of the server into the output device with this id (empty: the
+    // default output). Our hello goes to the first address the server resolves to, and
+    // only audio from its addresses is played; until it is resolved, and when it resolves
+    // to nothing (resolveError then says so), or with no server, nothing is. False when the
+    // output cannot start; arriving audio is then dropped until another output starts.
+    bool start(const QString &outputDeviceId, const QString &server = QString());
+    // Asks another server for its audio with our hello; what is played stays as it is.
+    void sayHello(const QString &server);
+    // Moves the output to another device; the server stays.
     bool switchOutput(const QString &outputDeviceId);
     // Takes the audio port again if it was lost (a failed bind at construction).
     void rebindAudioPort();
-    // Silences the output and drops every datagram until the next start.
+    // True when another program holds the audio port.
+    bool audioPortInUse() const;
+    // Silences the output, forgets the server and drops every datagram until the next start.
     void stop();
+    // True when the address form is one of the addresses the server being played resolved
+    // to: its Disconnect or silence ends the connection.
+    bool isServer(const QString &address) const;
+    // "Cannot resolve NAME" while the server being played does not resolve; else empty.
+    QString resolveError() const { return unresolved; }
+
+signals:
+    void resolveErrorChanged();
 
 private:
+    // Resolves the server and says hello to it; with play, also plays its audio.
+    void reach(const QString &server, HostResolver &resolver, bool play);
+    void setResolveError(const QString &text);
+    bool isServer(const QHostAddress &sender) const;
     void handleDatagram(const QByteArray &payload, const QHostAddress &sender);
 
+    UdpSocket &helloSocket;
     // The engine's pushSamples crosses to the render thread under the engine's own lock.
     std::unique_ptr<WasapiPlayer> player;
     std::unique_ptr<OpusCodec> decoder;
-    UdpSocket *audioInSocket = nullptr; // bound to the audio port for the core's whole life
+    UdpSocket *audioInSocket = nullptr;     // bound to the audio port for the core's whole life
+    HostResolver *serverResolver = nullptr; // the server being played
+    HostResolver *helloResolver = nullptr;  // servers that only get a hello
 
     // GUI thread only.
     bool playing = false;
-    QHostAddress acceptedSender; // null: any sender
+    QList<QHostAddress> acceptedSenders; // the server's addresses; empty: nobody
+    QString unresolved;
     std::vector<std::int16_t> decodeBuffer;
 };

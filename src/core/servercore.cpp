@@ -1,8 +1,10 @@
 #include "core/servercore.h"
 
 #include "audio/platform/audioplatform.h"
+#include "core/controlprotocol.h"
 #include "core/devicewatcher.h"
 #include "core/playerpath.h"
+#include "core/portconflict.h"
 #include "core/streamsender.h"
 #include "net/udpsocket.h"
 
@@ -14,16 +16,20 @@ ServerCore::ServerCore(QObject *parent) : ServerCore(ServerCoreTiming(), parent)
 
 ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
     : QObject(parent), streamSocket(new UdpSocket(this)),
-      sender(std::make_unique<StreamSender>(*streamSocket)), playerPath(new PlayerPath(this)),
+      sender(std::make_unique<StreamSender>(*streamSocket)),
+      playerPath(new PlayerPath(*streamSocket, this)),
       discovery(new Discovery(*streamSocket, timing, this)), deviceWatcher(new DeviceWatcher(this)),
       virtualMicrophone(AudioPlatform::instance().takeOverVirtualMicrophone())
 {
     connect(discovery, &Discovery::connectedDevicesChanged, this,
             &ServerCore::connectedDevicesChanged);
     connect(discovery, &Discovery::deviceLeft, this, &ServerCore::endConnectionTo);
-    connect(discovery, &Discovery::muteRequested, this, &ServerCore::toggleMute);
+    connect(discovery, &Discovery::pendingDevicesChanged, this, &ServerCore::pendingDevicesChanged);
+    connect(discovery, &Discovery::muteRequested, this, [this] { muteWorker.request(); });
     connect(discovery, &Discovery::bitrateRequested, this,
             [this](int bitsPerSecond) { sender->setBitrate(bitsPerSecond); });
+    connect(playerPath, &PlayerPath::resolveErrorChanged, this, &ServerCore::resolveErrorChanged);
+    updatePortConflict();
     // Watching before the first reading, so that no change falls between the two.
     connect(deviceWatcher, &DeviceWatcher::refreshDue, this, &ServerCore::followDevices);
     refreshDevices();
@@ -164,15 +170,17 @@ void ServerCore::connectToAddress(const QString &ip)
     mode = Mode::player;
     emit playerModeChanged();
 
-    PlayerPath::sendHello(ip, *streamSocket);
-    if (running)
+    if (running) {
+        playerPath->sayHello(ip);
         return;
+    }
     connectedServer = ip;
     emit serverNameChanged();
     running = true;
     playerPath->start(selectedOutputDeviceId, ip);
     discovery->bindBroadcastToDiscoveryPort();
     playerPath->rebindAudioPort();
+    updatePortConflict();
     emit runningChanged();
 }
 
@@ -183,7 +191,8 @@ void ServerCore::setDeviceVolume(const QString &ip, int volume)
 
 void ServerCore::endConnectionTo(const QString &address)
 {
-    if (running && mode == Mode::player && connectedServer == address)
+    // The server may have been named by a host name: what counts is where it resolved to.
+    if (running && mode == Mode::player && playerPath->isServer(address))
         stopSequence(mode);
 }
 
@@ -197,7 +206,40 @@ QString ServerCore::createVirtualMicrophone()
     return virtualMicrophone ? QString::fromStdWString(virtualMicrophone->outputId()) : QString();
 }
 
-void ServerCore::toggleMute()
+void ServerCore::allowDevice(const QString &ip)
 {
-    AudioPlatform::instance().toggleDefaultOutputMute();
+    discovery->allowDevice(ip);
+}
+
+void ServerCore::blockDevice(const QString &ip)
+{
+    discovery->blockDevice(ip);
+}
+
+void ServerCore::setAskBeforeStreaming(bool on)
+{
+    if (on == discovery->askBeforeStreaming())
+        return;
+    discovery->setAskBeforeStreaming(on);
+    emit askBeforeStreamingChanged();
+}
+
+QString ServerCore::resolveError() const
+{
+    return playerPath->resolveError();
+}
+
+// The line goes to the log too, where it outlasts the window.
+void ServerCore::updatePortConflict()
+{
+    QList<quint16> ports = discovery->portsInUse();
+    if (playerPath->audioPortInUse())
+        ports.prepend(ControlProtocol::audioPort);
+    const QString line = portConflictText(ports);
+    if (line == portConflictLine)
+        return;
+    portConflictLine = line;
+    if (!line.isEmpty())
+        qWarning("%s", qPrintable(line));
+    emit portConflictChanged();
 }

@@ -2,6 +2,7 @@
 
 #include "core/devicelists.h"
 #include "core/discovery.h"
+#include "core/muteworker.h"
 
 #include <QObject>
 #include <QString>
@@ -42,6 +43,14 @@ class ServerCore : public QObject
     // answers but has no output devices, 2 it cannot be reached.
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    // One line naming the ports another program holds; empty when all are ours.
+    Q_PROPERTY(QString portConflict READ portConflict NOTIFY portConflictChanged)
+    // While true, a new phone waits among pendingDevices until the user allows it.
+    Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
+                   askBeforeStreamingChanged)
+    Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
+    // "Cannot resolve NAME" while the server connected to by name does not resolve.
+    Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
 
 public:
     explicit ServerCore(QObject *parent = nullptr);
@@ -64,6 +73,11 @@ public:
     void setPlayerMode(int newMode);
     int soundSystemState() const { return deviceLists.state(); }
     bool canCreateVirtualMicrophone() const;
+    QString portConflict() const { return portConflictLine; }
+    bool askBeforeStreaming() const { return discovery->askBeforeStreaming(); }
+    void setAskBeforeStreaming(bool on);
+    QVariantList pendingDevices() const { return discovery->pendingDevices(); }
+    QString resolveError() const;
 
 signals:
     void runningChanged();
@@ -77,6 +91,10 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void portConflictChanged();
+    void askBeforeStreamingChanged();
+    void pendingDevicesChanged();
+    void resolveErrorChanged();
 
 public:
     Q_INVOKABLE void refreshDevices();
@@ -88,6 +106,8 @@ public:
     // the sound system can), lists it at once and returns its id; empty when it failed. It
     // is removed again when the core goes.
     Q_INVOKABLE QString createVirtualMicrophone();
+    Q_INVOKABLE void allowDevice(const QString &ip);
+    Q_INVOKABLE void blockDevice(const QString &ip);
 
 private:
     // The values of playerMode that mean something; any other value is kept and reported,
@@ -102,7 +122,7 @@ private:
     void followDevices();
     void announce(const DeviceLists::Changes &changes);
     void endConnectionTo(const QString &address);
-    void toggleMute();
+    void updatePortConflict();
 
     // Sends the stream to the phones, and the player-mode hello. Its targets are shared by
     // the capture thread (sending) and the GUI thread (phones coming and going), guarded by
@@ -112,6 +132,8 @@ private:
     PlayerPath *playerPath = nullptr;
     Discovery *discovery = nullptr;
     DeviceWatcher *deviceWatcher = nullptr;
+    // Mutes from the network wait for the sound server on its thread, never on this one.
+    MuteWorker muteWorker;
 
     // GUI thread only.
     QString connectedServer;
@@ -123,4 +145,5 @@ private:
     int mode = Mode::server;
     // Made on request, or taken over from a run that ended without removing it.
     std::unique_ptr<VirtualMicrophone> virtualMicrophone;
+    QString portConflictLine;
 };

@@ -3,7 +3,6 @@
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
 #include <QUdpSocket>
-
 #include <algorithm>
 
 UdpSocket::UdpSocket(QObject *parent) : QObject(parent), socket(new QUdpSocket(this))
@@ -26,9 +25,9 @@ void UdpSocket::setReceiveCallback(ReceiveCallback newCallback)
 // A QUdpSocket that is written to while unbound binds itself inside the write, creating its
 // socket engine and read notifier in the writing thread, which for the stream socket is the
 // capture thread: objects of the wrong thread, and a race with everything the owner thread
-// does with the socket. So the socket is never left unbound: until someone binds it (and
-// after an abort or a failed bind) it holds a port the platform picks, bound here on the
-// owner thread, which is what the first write would have given it anyway.
+// does with the socket. So a socket nobody has bound (and one after an abort) holds a port
+// the platform picks, bound here on the owner thread, which is what the first write would
+// have given it anyway. A socket whose bind failed is closed instead, and writes skip it.
 void UdpSocket::bindAnyPort()
 {
     boundToAnyPort = socket->bind(QHostAddress::Any, 0);
@@ -42,13 +41,25 @@ bool UdpSocket::bind(quint16 port)
         return false;
     socket->abort();
     boundToAnyPort = false;
-    // Shared as Windows shares it by default, so that on Linux too peers on other loopback
-    // addresses of this machine (the tests' phones) can hold the same port.
-    if (socket->bind(QHostAddress::Any, port,
-                     QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
-        return true;
-    bindAnyPort();
-    return false;
+#ifdef Q_OS_WIN
+    // SO_EXCLUSIVEADDRUSE and no SO_REUSEADDR: otherwise any other process could bind the
+    // same port and take the hellos, commands and audio meant for this one.
+    const auto mode = QAbstractSocket::DontShareAddress;
+#else
+    // SO_REUSEADDR, which on Linux lets a socket bound to one address (the tests' phones on
+    // 127.0.0.x) share the port with this wildcard one; a socket that did not ask to share
+    // still keeps us out.
+    const auto mode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+#endif
+    const bool bound = socket->bind(QHostAddress::Any, port, mode);
+    // Windows reports a port held exclusively by someone else as an access error.
+    lastBindFoundPortInUse = !bound && (socket->error() == QAbstractSocket::AddressInUseError ||
+                                        socket->error() == QAbstractSocket::SocketAccessError);
+    // A failed bind leaves the socket closed: no stray port of the platform's choosing
+    // that would still hear datagrams and obey commands.
+    if (!bound)
+        socket->abort();
+    return bound;
 }
 
 void UdpSocket::abort()
@@ -109,8 +120,8 @@ qint64 UdpSocket::write(const QByteArray &payload, const QHostAddress &address, 
     // address goes out as the all-zeros address, which Linux delivers to this very host.
     if (address.isNull())
         return -1;
-    // Only a socket the platform refused even a free port is unbound here; writing would
-    // make it bind itself on this thread.
+    // A socket whose bind failed (or that the platform refused even a free port) is
+    // closed: writing would make it bind itself on this thread.
     if (socket->state() != QAbstractSocket::BoundState)
         return -1;
     return socket->writeDatagram(payload.constData(), payload.size(), address, port);
@@ -118,7 +129,8 @@ qint64 UdpSocket::write(const QByteArray &payload, const QHostAddress &address, 
 
 void UdpSocket::readPendingDatagrams()
 {
-    for (;;) {
+    // The read notifier fires again on the next turn while datagrams are pending.
+    for (int handled = 0; handled < maxDatagramsPerActivation; ++handled) {
         QNetworkDatagram datagram;
         {
             std::lock_guard<std::mutex> lock(targetsLock);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
-
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -36,9 +35,19 @@ public:
     explicit UdpSocket(QObject *parent = nullptr);
     ~UdpSocket() override;
 
+    // Datagrams one activation hands to the callback at most. The rest stay with the
+    // kernel and come in the next turn of the event loop, so that a flood on one socket
+    // cannot hold up timers and the other sockets.
+    static constexpr int maxDatagramsPerActivation = 64;
+
     void setReceiveCallback(ReceiveCallback callback);
-    // Binds all interfaces of both address families; false when the port cannot be had.
+    // Binds all interfaces of both address families; false when the port cannot be had, and
+    // then the socket stays closed: it receives nothing and sends nothing until a later
+    // bind succeeds. On Windows the port is held exclusively; on Linux it is shared, so
+    // that peers on other loopback addresses of this machine can hold it too.
     bool bind(quint16 port);
+    // True when the last bind failed because another socket holds the port.
+    bool portInUse() const { return lastBindFoundPortInUse; }
     void abort();
 
     void addTarget(const QString &address, quint16 port);
@@ -70,4 +79,5 @@ private:
     // True while the socket holds a port the platform picked because nobody bound it.
     // Owner thread only.
     bool boundToAnyPort = false;
+    bool lastBindFoundPortInUse = false; // owner thread only
 };

@@ -5,7 +5,7 @@
 #   - a logs directory it cannot write: it runs, and its messages go to standard error
 #     (its log is best effort, never a reason to stop);
 #   - its three ports held by another process: it runs deaf on them, without a crash and
-#     without spinning.
+#     without spinning, and its log says which ports another program holds.
 # Every framework category logs at debug level, so the log handler is busy throughout.
 #   program-faults.sh PROGRAM
 # Runs inside the test's private network namespace; takes a mount namespace of its own
@@ -124,6 +124,10 @@ kill "$holder" 2>/dev/null || true
 wait "$holder" 2>/dev/null || true
 # Busy-looping on its failed sockets would cost a core: 100 ticks a second.
 [ "${ticks:-1000}" -lt 50 ] || fail "the program spent ${ticks:-?} ticks of CPU in its last second with its ports taken"
+log_growth
+# grep reads all of it: one that stopped at the match would leave tail a broken pipe.
+tail -n "$grown" "$log" | grep ' Ports 8080, 8081 and 8082 are in use by another program$' >/dev/null ||
+    fail "debug.log does not say which ports another program holds"
 echo "ports 8080-8082 taken: ran $seconds s deaf, ${ticks:-?} ticks of CPU in its last second"
 
 exit $((failures > 0))

@@ -6,8 +6,8 @@
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
-
 #include <atomic>
 #include <thread>
 
@@ -87,7 +87,8 @@ private slots:
     void callbackMayChangeTargetsAndSend();
     void sendToLeavesTheTargetsAlone();
     void neverBoundSocketSendsFromAnotherThread();
-    void bindKeepsTheFirstBindingAndSurvivesFailure();
+    void bindKeepsTheFirstBindingAndStaysClosedOnFailure();
+    void floodIsReadInBoundedTurns();
     void sendsOverlapTargetChangesAndReads();
 };
 
@@ -307,28 +308,77 @@ void TestUdpSocket::neverBoundSocketSendsFromAnotherThread()
     QTRY_COMPARE(peer.received.size(), 6);
 }
 
-void TestUdpSocket::bindKeepsTheFirstBindingAndSurvivesFailure()
+void TestUdpSocket::bindKeepsTheFirstBindingAndStaysClosedOnFailure()
 {
     UdpSocket socket;
     QVERIFY(socket.bind(endpointPort));
     QVERIFY(!socket.bind(endpointPort + 1));
+    QVERIFY(!socket.portInUse());
     Recorder recorder(socket);
     Peer peer("127.0.0.2", 41000);
     QVERIFY(peer.bound);
     peer.socket.writeDatagram("still here", QHostAddress::LocalHost, endpointPort);
     QTRY_COMPARE(recorder.received.size(), 1);
 
-    // A port somebody else holds without sharing it: bind fails, and sending from another
-    // thread still works.
+    // A port somebody else holds without sharing it: bind fails and says why, and the
+    // socket stays closed. No port of the platform's choosing hears anything, and a send,
+    // even from another thread, goes nowhere.
     QUdpSocket holder;
     holder.setProxy(QNetworkProxy::NoProxy);
     QVERIFY(holder.bind(QHostAddress::Any, endpointPort + 2, QUdpSocket::DontShareAddress));
     UdpSocket late;
+    Recorder lateRecorder(late);
     QVERIFY(!late.bind(endpointPort + 2));
+    QVERIFY(late.portInUse());
     late.addTarget(peer.address, peer.port);
-    std::thread capture([&] { late.sendToTargets("sent anyway"); });
+    std::thread capture([&] { QCOMPARE(late.sendToTargets("not sent"), qint64(-1)); });
     capture.join();
-    QTRY_COMPARE(peer.received, QList<QByteArray>({"sent anyway"}));
+    peer.socket.writeDatagram("to the holder", QHostAddress::LocalHost, endpointPort + 2);
+    QTRY_VERIFY(holder.hasPendingDatagrams());
+    QTest::qWait(50);
+    QVERIFY(peer.received.isEmpty());
+    QVERIFY(lateRecorder.received.isEmpty());
+
+    // Once the port is free, binding again takes it.
+    holder.close();
+    QVERIFY(late.bind(endpointPort + 2));
+    QVERIFY(!late.portInUse());
+    QCOMPARE(late.sendToTargets("sent"), qint64(4));
+    QTRY_COMPARE(peer.received, QList<QByteArray>({"sent"}));
+}
+
+void TestUdpSocket::floodIsReadInBoundedTurns()
+{
+    UdpSocket receiver;
+    QVERIFY(receiver.bind(endpointPort));
+    constexpr int sent = 200; // what the kernel keeps for a socket of the default size
+    int delivered = 0;
+    int largestTurn = 0;
+    int turns = 0;
+    int inThisTurn = 0;
+    // A zero-length timer runs once per turn of the event loop: it closes the turn.
+    QTimer turnEnd;
+    turnEnd.setInterval(0);
+    QObject::connect(&turnEnd, &QTimer::timeout, [&] {
+        if (inThisTurn > 0)
+            ++turns;
+        largestTurn = std::max(largestTurn, inThisTurn);
+        inThisTurn = 0;
+    });
+    receiver.setReceiveCallback([&](const QByteArray &, const QHostAddress &, quint16) {
+        ++delivered;
+        ++inThisTurn;
+    });
+
+    // All of them queued in the kernel before the receiver gets a turn.
+    Peer peer("127.0.0.2", 41000);
+    QVERIFY(peer.bound);
+    for (int i = 0; i < sent; ++i)
+        QCOMPARE(peer.socket.writeDatagram("x", QHostAddress::LocalHost, endpointPort), 1);
+    turnEnd.start();
+    QTRY_COMPARE(delivered, sent);
+    QCOMPARE(largestTurn, UdpSocket::maxDatagramsPerActivation);
+    QVERIFY(turns >= sent / UdpSocket::maxDatagramsPerActivation);
 }
 
 void TestUdpSocket::sendsOverlapTargetChangesAndReads()

@@ -35,6 +35,15 @@ void FakeServerCore::setPlayerMode(int newMode)
     emit playerModeChanged();
 }
 
+void FakeServerCore::setAskBeforeStreaming(bool on)
+{
+    record(QStringLiteral("setAskBeforeStreaming(%1)").arg(on ? "true" : "false"));
+    if (on == asking)
+        return;
+    asking = on;
+    emit askBeforeStreamingChanged();
+}
+
 void FakeServerCore::refreshDevices()
 {
     record(QStringLiteral("refreshDevices()"));
@@ -68,6 +77,16 @@ QString FakeServerCore::createVirtualMicrophone()
     outputDeviceList.append(virtualMicrophone);
     emit outputDevicesChanged();
     return virtualMicrophone.value(QStringLiteral("id")).toString();
+}
+
+void FakeServerCore::allowDevice(const QString &ip)
+{
+    record(QStringLiteral("allowDevice(%1)").arg(ip));
+}
+
+void FakeServerCore::blockDevice(const QString &ip)
+{
+    record(QStringLiteral("blockDevice(%1)").arg(ip));
 }
 
 void FakeServerCore::stage(const QVariantMap &state)
@@ -110,6 +129,18 @@ void FakeServerCore::stage(const QVariantMap &state)
             virtualMicrophoneSupported = value.toBool();
         } else if (key == QLatin1String("virtualMicrophone")) {
             virtualMicrophone = value.toMap();
+        } else if (key == QLatin1String("portConflict")) {
+            portConflictLine = value.toString();
+            emit portConflictChanged();
+        } else if (key == QLatin1String("askBeforeStreaming")) {
+            asking = value.toBool();
+            emit askBeforeStreamingChanged();
+        } else if (key == QLatin1String("pendingDevices")) {
+            pendingDeviceList = value.toList();
+            emit pendingDevicesChanged();
+        } else if (key == QLatin1String("resolveError")) {
+            unresolved = value.toString();
+            emit resolveErrorChanged();
         } else {
             qFatal("FakeServerCore::stage: unknown key %s", qPrintable(key));
         }
@@ -135,6 +166,10 @@ void FakeServerCore::reset()
            {QStringLiteral("connectedDevices"), QVariantList()},
            {QStringLiteral("soundSystemState"), 0},
            {QStringLiteral("canCreateVirtualMicrophone"), false},
-           {QStringLiteral("virtualMicrophone"), QVariantMap()}});
+           {QStringLiteral("virtualMicrophone"), QVariantMap()},
+           {QStringLiteral("portConflict"), QString()},
+           {QStringLiteral("askBeforeStreaming"), false},
+           {QStringLiteral("pendingDevices"), QVariantList()},
+           {QStringLiteral("resolveError"), QString()}});
     clearCalls();
 }

@@ -27,6 +27,11 @@ class FakeServerCore : public QObject
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    Q_PROPERTY(QString portConflict READ portConflict NOTIFY portConflictChanged)
+    Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
+                   askBeforeStreamingChanged)
+    Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
+    Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -49,6 +54,11 @@ public:
     int soundSystemState() const { return soundState; }
     // Constant on the real core: stage it before the page is made.
     bool canCreateVirtualMicrophone() const { return virtualMicrophoneSupported; }
+    QString portConflict() const { return portConflictLine; }
+    bool askBeforeStreaming() const { return asking; }
+    void setAskBeforeStreaming(bool on);
+    QVariantList pendingDevices() const { return pendingDeviceList; }
+    QString resolveError() const { return unresolved; }
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -59,6 +69,8 @@ public:
     // Lists the staged "virtualMicrophone" device at once and returns its id, as the core
     // does; empty when none is staged.
     Q_INVOKABLE QString createVirtualMicrophone();
+    Q_INVOKABLE void allowDevice(const QString &ip);
+    Q_INVOKABLE void blockDevice(const QString &ip);
 
     // Test controls, not part of the core's surface.
     Q_INVOKABLE void stage(const QVariantMap &state);
@@ -77,6 +89,10 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void portConflictChanged();
+    void askBeforeStreamingChanged();
+    void pendingDevicesChanged();
+    void resolveErrorChanged();
     void callsChanged();
 
 private:
@@ -95,4 +111,8 @@ private:
     int soundState = 0;
     bool virtualMicrophoneSupported = false;
     QVariantMap virtualMicrophone; // the device createVirtualMicrophone lists
+    QString portConflictLine;
+    bool asking = false;
+    QVariantList pendingDeviceList;
+    QString unresolved;
 };

@@ -1,15 +1,18 @@
 #include "floodsender.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr quint16 ports[] = {8080, 8081, 8082};
 const char *const prefixes[] = {
     "Kestrune-Hello|",       "Kestrune-Server|",        "Kestrune-Cmd|Mute",
     "Kestrune-Cmd|Quality|", "Kestrune-Cmd|Disconnect", "Kestrune-Cmd|Volume|",
@@ -20,8 +23,10 @@ const char *const qualityFields[] = {"64",      "0",           "-5",  "abc",    
 
 } // namespace
 
-FloodSender::FloodSender(int count, int durationMs, int senders, std::uint32_t seed)
-    : count(count), durationMs(durationMs), senders(senders), state(seed)
+FloodSender::FloodSender(std::vector<quint16> ports, int count, int durationMs, int senders,
+                         Content content)
+    : ports(std::move(ports)), count(count), durationMs(durationMs), senders(senders),
+      content(std::move(content))
 {
 }
 
@@ -50,24 +55,46 @@ bool FloodSender::start()
     return true;
 }
 
+qint64 FloodSender::sendWhileTheEventLoopRuns(int settleMs)
+{
+    QElapsedTimer flooding;
+    flooding.start();
+    if (!start())
+        return -1;
+    qint64 tookMs = 0;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!finished())
+            return;
+        if (!tookMs)
+            tookMs = flooding.elapsed();
+        else if (flooding.elapsed() - tookMs >= settleMs)
+            loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    return tookMs;
+}
+
 void FloodSender::run()
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
-    const int total = count * 3;
+    const int total = count * int(ports.size());
     for (int i = 0; i < total; ++i) {
         // Paced against the clock, so a slow moment is caught up rather than stretched.
         const auto due =
             begin + std::chrono::microseconds(std::int64_t(durationMs) * 1000 * i / total);
         if (Clock::now() < due)
             std::this_thread::sleep_until(due);
-        const quint16 port = ports[i % 3];
-        const std::string datagram = nextDatagram(port);
+        const quint16 port = ports[std::size_t(i) % ports.size()];
+        const std::string datagram = content(port);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int socket = sockets[std::size_t(i / 3) % sockets.size()];
+        const int socket = sockets[std::size_t(i) / ports.size() % sockets.size()];
         if (::sendto(socket, datagram.data(), datagram.size(), MSG_DONTWAIT,
                      reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0)
             ++accepted;
@@ -75,45 +102,53 @@ void FloodSender::run()
     done = true;
 }
 
-std::string FloodSender::nextDatagram(quint16 port)
+FloodSender::Content FloodSender::repeated(std::string datagram)
+{
+    return [datagram = std::move(datagram)](quint16) { return datagram; };
+}
+
+FloodSender::Content FloodSender::hostileMix(std::uint32_t seed)
 {
     // xorshift32: the same flood for the same seed.
-    const auto next = [this] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
+    auto state = std::make_shared<std::uint32_t>(seed);
+    const auto next = [state] {
+        *state ^= *state << 13;
+        *state ^= *state >> 17;
+        *state ^= *state << 5;
+        return *state;
     };
-    const auto bytes = [&next](std::size_t length) {
+    const auto bytes = [next](std::size_t length) {
         std::string text(length, '\0');
         for (char &c : text)
             c = char(next());
         return text;
     };
 
-    switch (next() % 6) {
-    case 0: // noise, now and then as large as UDP allows
-        return bytes(next() % 50 == 0 ? 60000 + next() % 5000 : next() % 1500);
-    case 1: { // a prefix cut short, or whole and followed by noise
-        const std::string prefix = prefixes[next() % std::size(prefixes)];
-        if (next() % 2)
-            return prefix.substr(0, next() % prefix.size());
-        return prefix + bytes(next() % 300);
-    }
-    case 2: // a Quality command with a field of any kind
-        return std::string(prefixes[3]) + qualityFields[next() % std::size(qualityFields)];
-    case 3: // a hello with a random name, invalid UTF-8 included
-        return std::string(prefixes[next() % 2]) + bytes(next() % 200);
-    case 4: // a Disconnect of a spoofed sender, with or without trailing text
-        return std::string(prefixes[4]) + bytes(next() % 3);
-    default: { // an audio header whose length field says anything
-        std::string datagram = bytes(port == 8080 ? next() % 600 : 17);
-        if (datagram.size() >= 17) {
-            const std::uint16_t length = std::uint16_t(next());
-            datagram[15] = char(length & 0xFF);
-            datagram[16] = char(length >> 8);
+    return [next, bytes](quint16 port) -> std::string {
+        switch (next() % 6) {
+        case 0: // noise, now and then as large as UDP allows
+            return bytes(next() % 50 == 0 ? 60000 + next() % 5000 : next() % 1500);
+        case 1: { // a prefix cut short, or whole and followed by noise
+            const std::string prefix = prefixes[next() % std::size(prefixes)];
+            if (next() % 2)
+                return prefix.substr(0, next() % prefix.size());
+            return prefix + bytes(next() % 300);
         }
-        return datagram;
-    }
-    }
+        case 2: // a Quality command with a field of any kind
+            return std::string(prefixes[3]) + qualityFields[next() % std::size(qualityFields)];
+        case 3: // a hello with a random name, invalid UTF-8 included
+            return std::string(prefixes[next() % 2]) + bytes(next() % 200);
+        case 4: // a Disconnect of a spoofed sender, with or without trailing text
+            return std::string(prefixes[4]) + bytes(next() % 3);
+        default: { // an audio header whose length field says anything
+            std::string datagram = bytes(port == 8080 ? next() % 600 : 17);
+            if (datagram.size() >= 17) {
+                const std::uint16_t length = std::uint16_t(next());
+                datagram[15] = char(length & 0xFF);
+                datagram[16] = char(length >> 8);
+            }
+            return datagram;
+        }
+        }
+    };
 }

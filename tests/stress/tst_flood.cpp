@@ -1,24 +1,31 @@
 // The program's ports are open to the whole network, with no authentication. A flood of
 // random and malformed datagrams on all three, from hundreds of spoofed senders, must not
-// stall the window, starve the phones that are listening, grow memory, fill the log or let
-// the device table (and with it the stream's destinations) grow without bound.
+// stall the window or its timers, starve the phones that are listening, grow memory, fill
+// the log, get more Mutes, bitrate changes or new devices through than their limits allow,
+// or let the device table (and with it the stream's destinations) grow without bound.
 #include "app/loghandler.h"
-#include "core/devicetable.h"
+#include "core/discovery.h"
 #include "core/servercore.h"
 #include "e2esupport.h"
 #include "floodsender.h"
 #include "instrumentation.h"
+#include "limitcounts.h"
+#include "presencelistener.h"
 #include "processmemory.h"
+#include "responsivenessprobe.h"
 #include "speakersfixture.h"
 #include "support/netns.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkProxy>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
+#include <QUdpSocket>
+#include <algorithm>
 
 using namespace E2e;
 
@@ -26,51 +33,16 @@ namespace {
 
 constexpr int datagramsPerPort = 100000;
 constexpr int floodMs = 10000;
-constexpr int spoofedSenders = 512; // twice what the device table may hold
+constexpr int spoofedSenders = 512; // far more than may enter the device table meanwhile
 // The time bounds are the program's; a sanitizer slows every thread of it several times, so
 // there only a stall well beyond them counts.
 const int slowdown = Instrumentation::sanitized() ? 4 : 1;
 
-// How long a read of a core property waits behind whatever the event loop is busy with:
-// a queued call every 20 ms, timed from its posting to its run.
-class ResponsivenessProbe
+// What a token bucket can have let through in `ms`: its burst, and its rate since.
+qint64 bucketBound(int burst, int count, int periodMs, qint64 ms)
 {
-public:
-    explicit ResponsivenessProbe(ServerCore &core) : core(core)
-    {
-        clock.start();
-        QObject::connect(&timer, &QTimer::timeout, &core, [this] { post(); });
-        timer.start(20);
-    }
-
-    qint64 slowestMs = 0;
-    qint64 longestTickMs = 0; // between two timeouts of the 20 ms timer
-    int answers = 0;
-    int largestTable = 0;
-
-private:
-    void post()
-    {
-        const qint64 posted = clock.elapsed();
-        if (lastTick >= 0)
-            longestTickMs = std::max(longestTickMs, posted - lastTick);
-        lastTick = posted;
-        QMetaObject::invokeMethod(
-            &core,
-            [this, posted] {
-                const QVariantList devices = core.property("connectedDevices").toList();
-                largestTable = std::max(largestTable, int(devices.size()));
-                slowestMs = std::max(slowestMs, clock.elapsed() - posted);
-                ++answers;
-            },
-            Qt::QueuedConnection);
-    }
-
-    ServerCore &core;
-    QElapsedTimer clock;
-    QTimer timer;
-    qint64 lastTick = -1;
-};
+    return burst + count * ms / periodMs;
+}
 
 bool listsAddress(const QVariantList &devices, const QString &address)
 {
@@ -109,10 +81,24 @@ void TestFlood::cleanupTestCase()
 
 void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
 {
+    // A test subnet on an interface (an empty bridge) of this namespace only, so that the
+    // presence broadcasts have somewhere to go and can be heard.
+    const auto ip = [](const QStringList &arguments) {
+        return QProcess::execute("ip", arguments) == 0;
+    };
+    QVERIFY(ip({"link", "add", "kt0", "type", "bridge"}) &&
+            ip({"addr", "add", "10.213.0.1/24", "dev", "kt0"}) && ip({"link", "set", "kt0", "up"}));
+    KESTRUNE_REQUIRE_PRIVATE_NETWORK();
+    PresenceListener presence("10.213.0.255");
+    QVERIFY(presence.listening());
+
     ServerCore core;
     core.setSelectedDevice("speakers");
     core.startServer();
     QVERIFY(core.isRunning());
+    const Discovery &discovery = *core.findChild<Discovery *>();
+    QSignalSpy mutes(&discovery, &Discovery::muteRequested);
+    QSignalSpy bitrates(&discovery, &Discovery::bitrateRequested);
 
     const QStringList peerAddresses{"127.0.0.2", "127.0.0.3"};
     const double peerSeconds = (1000 + floodMs + 1500) / 1000.0;
@@ -127,6 +113,24 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     QTest::qWait(1000); // the stream flows to both before the flood starts
     const qint64 residentBefore = ProcessMemory::residentBytes();
 
+    // A phone that says hello once, as the flood starts, and then falls silent: the expiry
+    // sweep, every 2000 ms, removes it between 6000 and 8000 ms later.
+    QUdpSocket silent;
+    silent.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(silent.bind(QHostAddress("127.0.0.4")));
+    QElapsedTimer silence;
+    qint64 silentGoneMs = -1;
+    QObject::connect(&core, &ServerCore::connectedDevicesChanged, &core, [&] {
+        if (silentGoneMs < 0 && silence.isValid() &&
+            !listsAddress(core.connectedDevices(), "127.0.0.4"))
+            silentGoneMs = silence.elapsed();
+    });
+    silent.writeDatagram("Kestrune-Hello|silent", QHostAddress(QHostAddress::LocalHost), 8081);
+    QTRY_VERIFY(listsAddress(core.connectedDevices(), "127.0.0.4"));
+    silence.start();
+    mutes.clear();
+    bitrates.clear();
+
     // The program's own log handler, with a data location of its own, for the flood's
     // duration.
     QTemporaryDir dataDirectory;
@@ -135,46 +139,48 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataDirectory.path()));
     const QtMessageHandler previousHandler = installLogHandler();
 
-    FloodSender flood(datagramsPerPort, floodMs, spoofedSenders, 20261209);
-    QElapsedTimer flooding;
-    flooding.start();
-    bool started = false;
-    qint64 floodTookMs = 0;
+    FloodSender flood({8080, 8081, 8082}, datagramsPerPort, floodMs, spoofedSenders,
+                      FloodSender::hostileMix(20261209));
     {
         ResponsivenessProbe probe(core);
-        started = flood.start();
-        // The program's own kind of event loop, not the test's waiting loop, which sleeps
-        // between its rounds.
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!flood.finished())
-                return;
-            if (!floodTookMs)
-                floodTookMs = flooding.elapsed();
-            else if (flooding.elapsed() - floodTookMs >= 300) // what is still queued
-                loop.quit();
-        });
-        poll.start(50);
-        if (started)
-            loop.exec();
+        const qint64 floodTookMs = flood.sendWhileTheEventLoopRuns();
         qInstallMessageHandler(previousHandler);
         qputenv("XDG_DATA_HOME", previousData);
-        QVERIFY(started);
+        QVERIFY(floodTookMs >= 0);
 
         const QFileInfo log(dataDirectory.filePath("tst_flood/Logs/debug.log"));
         const qint64 logBytes = log.exists() ? log.size() : 0;
         const qint64 residentAfter = ProcessMemory::residentBytes();
-        qInfo("flood: %lld datagrams in %lld ms; slowest of %d property reads %lld ms, "
-              "longest wait for a 20 ms timer %lld ms; largest device table %d; resident "
-              "memory %+.1f MB; log %+lld bytes",
-              flood.sent(), floodTookMs, probe.answers, probe.slowestMs, probe.longestTickMs,
-              probe.largestTable, (residentAfter - residentBefore) / 1e6, logBytes);
+        const std::vector<qint64> intervals = presence.intervalsMs();
+        const auto [shortest, longest] = std::minmax_element(intervals.begin(), intervals.end());
+        qInfo("flood: %lld datagrams in %lld ms; property reads waited %lld us (median) to "
+              "%lld ms (slowest of %d), longest wait for a 20 ms timer %lld ms; presence every "
+              "%lld to %lld ms (%d intervals); a silent phone gone after %lld ms; admitted %d "
+              "Mutes, %d bitrate changes; largest device table %d; resident memory %+.1f MB; "
+              "log %+lld bytes",
+              flood.sent(), floodTookMs, probe.medianUs(), probe.slowestMs, probe.answers,
+              probe.longestTickMs, intervals.empty() ? -1 : *shortest,
+              intervals.empty() ? -1 : *longest, int(intervals.size()), silentGoneMs,
+              int(mutes.count()), int(bitrates.count()), probe.largestTable,
+              (residentAfter - residentBefore) / 1e6, logBytes);
+        qInfo("limits admitted/dropped since the core started: %s",
+              qPrintable(limitCounts(discovery.rateLimits())));
         QVERIFY(flood.sent() >= 0.99 * 3 * datagramsPerPort);
         QVERIFY2(floodTookMs < floodMs + 2000, "the flood could not be sent in time");
         QVERIFY(probe.answers >= 10);
         QVERIFY(probe.slowestMs <= 100 * slowdown);
-        QCOMPARE(probe.largestTable, DeviceTable::maxDevices);
+        // The timers keep their time: the presence broadcast its 2000 ms cadence, the sweep
+        // its turn.
+        QVERIFY(intervals.size() >= std::size_t(floodMs / 2000 - 1));
+        QVERIFY2(*shortest >= 2000 - 150 * slowdown && *longest <= 2000 + 150 * slowdown,
+                 "the presence broadcast lost its cadence");
+        QVERIFY2(silentGoneMs > 6000 && silentGoneMs <= 8000 + 150 * slowdown,
+                 "the expiry sweep came late");
+        // Every limit held: its burst, and its rate since.
+        const qint64 floodingMs = floodTookMs + 300;
+        QVERIFY(mutes.count() <= bucketBound(5, 5, 1000, floodingMs));
+        QVERIFY(bitrates.count() <= bucketBound(4, 4, 1000, floodingMs));
+        QVERIFY(probe.largestTable <= 3 + bucketBound(16, 16, 10000, floodingMs));
         if (Instrumentation::residentSetTracksTheProgram())
             QVERIFY(residentAfter - residentBefore < 10 * 1000 * 1000);
         QCOMPARE(logBytes, 0);
