@@ -8,14 +8,14 @@
 #include <QUrl>
 
 AppConfig::AppConfig(QObject *parent)
-    : QObject(parent),
-      settings("Vell", "KestruneServer"),
+    : QObject(parent), settings("Vell", "KestruneServer"),
       darkThemeOn(settings.value("darkTheme", true).toBool()),
       minimizeToTrayOn(settings.value("minimizeToTray", false).toBool()),
       launchOnStartupOn(StartupRegistration::isPresent()),
       enableEventSyncOn(settings.value("enableEventSync", true).toBool()),
       continuousCaptureOn(settings.value("continuousCapture", true).toBool()),
-      errorReportingOn(settings.value("errorReporting", true).toBool())
+      errorReportingOn(settings.value("errorReporting", true).toBool()),
+      askBeforeStreamingOn(settings.value("askBeforeStreaming", false).toBool())
 {
 }
 
@@ -51,6 +51,11 @@ void AppConfig::setContinuousCapture(bool on)
 void AppConfig::setErrorReporting(bool on)
 {
     store(errorReportingOn, on, "errorReporting", &AppConfig::errorReportingChanged);
+}
+
+void AppConfig::setAskBeforeStreaming(bool on)
+{
+    store(askBeforeStreamingOn, on, "askBeforeStreaming", &AppConfig::askBeforeStreamingChanged);
 }
 
 void AppConfig::setLaunchOnStartup(bool on)
