@@ -1,11 +1,14 @@
+#include "core/controlprotocol.h"
 #include "support/netns.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(KestrunePlugin)
@@ -22,9 +25,15 @@ private slots:
     void firstBindingSeesThePersistedTheme_data();
     void firstBindingSeesThePersistedTheme();
     void frameworkMessagesReachTheLogAcrossRuns();
+    void secondStartRaisesTheFirstAndLeavesItThePorts();
 
 private:
+    // Starts the probe with document in the sandbox's subdirectory directory (its working
+    // directory, where its debug.log lands); every probe shares the sandbox's settings and
+    // runtime directory, as the starts of one user do.
+    void startProbe(QProcess &probe, const QString &document, const QString &directory = ".");
     int runProbe(const QString &document);
+    QByteArray logOf(const QString &directory) const;
 
     QTemporaryDir sandbox;
 };
@@ -34,17 +43,33 @@ void TestStartup::initTestCase()
     // The probe constructs the streaming core, which binds and broadcasts.
     KESTRUNE_REQUIRE_PRIVATE_NETWORK();
     QVERIFY(sandbox.isValid());
+    QVERIFY(QDir(sandbox.path()).mkdir("runtime"));
+    QVERIFY(QFile::setPermissions(sandbox.filePath("runtime"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+void TestStartup::startProbe(QProcess &probe, const QString &document, const QString &directory)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", sandbox.filePath("config"));
+    environment.insert("XDG_DATA_HOME", sandbox.filePath("data"));
+    environment.insert("XDG_RUNTIME_DIR", sandbox.filePath("runtime"));
+    probe.setProcessEnvironment(environment);
+    QDir(sandbox.path()).mkpath(directory);
+    probe.setWorkingDirectory(sandbox.filePath(directory));
+    probe.start(STARTUP_PROBE, {document});
+}
+
+QByteArray TestStartup::logOf(const QString &directory) const
+{
+    QFile log(sandbox.filePath(directory + "/debug.log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
 
 int TestStartup::runProbe(const QString &document)
 {
     QProcess probe;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", sandbox.filePath("config"));
-    environment.insert("XDG_DATA_HOME", sandbox.filePath("data"));
-    probe.setProcessEnvironment(environment);
-    probe.setWorkingDirectory(sandbox.path());
-    probe.start(STARTUP_PROBE, {document});
+    startProbe(probe, document);
     if (!probe.waitForFinished(30000)) {
         probe.kill();
         return -1000;
@@ -114,10 +139,33 @@ void TestStartup::frameworkMessagesReachTheLogAcrossRuns()
     QFile::remove(sandbox.filePath("debug.log"));
     QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
     QCOMPARE(runProbe("qrc:/probe/logsandquits.qml"), 0);
-    QFile log(sandbox.filePath("debug.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray content = log.readAll();
-    QCOMPARE(content.count("probe message\n"), 2);
+    QCOMPARE(logOf(".").count("probe message\n"), 2);
+}
+
+void TestStartup::secondStartRaisesTheFirstAndLeavesItThePorts()
+{
+    QProcess first;
+    startProbe(first, "qrc:/probe/window.qml", "first");
+    QTRY_VERIFY_WITH_TIMEOUT(logOf("first").contains("ready\n"), 30000);
+
+    // A document that cannot load would make it exit with -1: it must never get that far.
+    QProcess second;
+    startProbe(second, "qrc:/probe/broken.qml", "second");
+    QVERIFY(second.waitForFinished(15000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(logOf("first").contains("restored\n"));
+
+    // The first still owns the control port: a phone's hello reaches it.
+    QUdpSocket phone;
+    phone.writeDatagram(QByteArray(ControlProtocol::helloPrefix) + "Pixel 7",
+                        QHostAddress::LocalHost, ControlProtocol::controlPort);
+    QTRY_VERIFY_WITH_TIMEOUT(logOf("first").contains("registered 1\n"), 10000);
+
+    // Killed, it leaves its lock and socket behind; the next start runs all the same.
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(runProbe("qrc:/probe/broken.qml"), 255);
 }
 
 QTEST_MAIN(TestStartup)
