@@ -5,8 +5,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class TestSingleInstance : public QObject
 {
@@ -34,17 +35,18 @@ void TestSingleInstance::init()
 
 bool TestSingleInstance::claimElsewhere(const QString &directory)
 {
+    std::atomic<bool> finished{false};
     bool claimed = true;
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        SingleInstance later(directory);
-        claimed = later.claim();
-    }));
-    thread->start();
+    std::thread later([&] {
+        SingleInstance instance(directory);
+        claimed = instance.claim();
+        finished = true;
+    });
     QElapsedTimer waited;
     waited.start();
-    while (!thread->isFinished() && waited.elapsed() < 10000)
+    while (!finished && waited.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    thread->wait();
+    later.join();
     return claimed;
 }
 
