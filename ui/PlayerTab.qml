@@ -363,6 +363,8 @@ Item {
                                 id: serverCard
 
                                 required property var modelData
+
+                                objectName: "serverCard"
                                 readonly property bool connected: serverCore.isRunning
                                                                   && serverCore.playerMode === 1
                                                                   && serverCore.serverName === modelData.ip
@@ -384,16 +386,16 @@ Item {
                                         Layout.fillWidth: true
                                         spacing: 4
 
-                                        TitleText {
+                                        PeerText {
                                             text: serverCard.modelData.name
                                             font.pixelSize: 16
                                             font.bold: true
-                                            Layout.fillWidth: true
+                                            color: Theme.title
                                         }
-                                        SecondaryText {
+                                        PeerText {
                                             text: serverCard.modelData.ip
                                             font.pixelSize: 13
-                                            Layout.fillWidth: true
+                                            color: Theme.secondaryText
                                         }
                                     }
 

@@ -149,16 +149,16 @@ Item {
                                             Layout.fillWidth: true
                                             spacing: 4
 
-                                            TitleText {
+                                            PeerText {
                                                 text: deviceCard.modelData.name
                                                 font.pixelSize: 16
                                                 font.bold: true
-                                                Layout.fillWidth: true
+                                                color: Theme.title
                                             }
-                                            SecondaryText {
+                                            PeerText {
                                                 text: deviceCard.modelData.ip
                                                 font.pixelSize: 13
-                                                Layout.fillWidth: true
+                                                color: Theme.secondaryText
                                             }
                                         }
 

@@ -87,6 +87,7 @@ void TestStartup::moduleDirectoryIsServedByteForByte()
                                           "ServerTab 1.0 ui/ServerTab.qml\r\n"
                                           "PlayerTab 1.0 ui/PlayerTab.qml\r\n"
                                           "SettingsTab 1.0 ui/SettingsTab.qml\r\n"
+                                          "PeerText 1.0 ui/PeerText.qml\r\n"
                                           "singleton Theme 1.0 ui/Theme.qml\r\n"
                                           "depends QtQuick\r\n"
                                           "\r\n"));
@@ -94,7 +95,8 @@ void TestStartup::moduleDirectoryIsServedByteForByte()
 
 void TestStartup::documentsAndLogoAreCompiledIn()
 {
-    for (const char *document : {"main", "ServerTab", "PlayerTab", "SettingsTab", "Theme"})
+    for (const char *document :
+         {"main", "ServerTab", "PlayerTab", "SettingsTab", "Theme", "PeerText"})
         QVERIFY(QFile::exists(QStringLiteral(":/Kestrune/ui/%1.qml").arg(document)));
     QImage logo(":/Kestrune/ui/images/logo.png");
     QCOMPARE(logo.size(), QSize(512, 512));
