@@ -30,6 +30,13 @@ Window {
         value: appConfig.darkTheme
     }
 
+    // The core asks the user before a new phone receives audio exactly while the setting says so.
+    Binding {
+        target: serverCore
+        property: "askBeforeStreaming"
+        value: appConfig.askBeforeStreaming
+    }
+
     // Also what a second start of the program calls to bring this window forward.
     function restore() {
         if (mainWindow.visibility === Window.Minimized)

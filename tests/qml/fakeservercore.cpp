@@ -35,6 +35,15 @@ void FakeServerCore::setPlayerMode(int newMode)
     emit playerModeChanged();
 }
 
+void FakeServerCore::setAskBeforeStreaming(bool on)
+{
+    record(QStringLiteral("setAskBeforeStreaming(%1)").arg(on ? "true" : "false"));
+    if (on == asking)
+        return;
+    asking = on;
+    emit askBeforeStreamingChanged();
+}
+
 void FakeServerCore::refreshDevices()
 {
     record(QStringLiteral("refreshDevices()"));
@@ -58,6 +67,16 @@ void FakeServerCore::connectToAddress(const QString &ip)
 void FakeServerCore::setDeviceVolume(const QString &ip, int volume)
 {
     record(QStringLiteral("setDeviceVolume(%1, %2)").arg(ip).arg(volume));
+}
+
+void FakeServerCore::allowDevice(const QString &ip)
+{
+    record(QStringLiteral("allowDevice(%1)").arg(ip));
+}
+
+void FakeServerCore::blockDevice(const QString &ip)
+{
+    record(QStringLiteral("blockDevice(%1)").arg(ip));
 }
 
 void FakeServerCore::stage(const QVariantMap &state)
@@ -93,6 +112,15 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("connectedDevices")) {
             connectedDeviceList = value.toList();
             emit connectedDevicesChanged();
+        } else if (key == QLatin1String("askBeforeStreaming")) {
+            asking = value.toBool();
+            emit askBeforeStreamingChanged();
+        } else if (key == QLatin1String("pendingDevices")) {
+            pendingDeviceList = value.toList();
+            emit pendingDevicesChanged();
+        } else if (key == QLatin1String("portWarning")) {
+            portWarningText = value.toString();
+            emit portWarningChanged();
         } else {
             qFatal("FakeServerCore::stage: unknown key %s", qPrintable(key));
         }
@@ -115,6 +143,9 @@ void FakeServerCore::reset()
            {QStringLiteral("selectedOutputDevice"), QString()},
            {QStringLiteral("audioDevices"), QVariantList()},
            {QStringLiteral("outputDevices"), QVariantList()},
-           {QStringLiteral("connectedDevices"), QVariantList()}});
+           {QStringLiteral("connectedDevices"), QVariantList()},
+           {QStringLiteral("askBeforeStreaming"), false},
+           {QStringLiteral("pendingDevices"), QVariantList()},
+           {QStringLiteral("portWarning"), QString()}});
     clearCalls();
 }

@@ -17,14 +17,18 @@ class FakeServerCore : public QObject
     Q_PROPERTY(QString selectedDevice READ selectedDevice WRITE setSelectedDevice NOTIFY
                    selectedDeviceChanged)
     Q_PROPERTY(QVariantList outputDevices READ outputDevices NOTIFY outputDevicesChanged)
-    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE
-                   setSelectedOutputDevice NOTIFY selectedOutputDeviceChanged)
+    Q_PROPERTY(QString selectedOutputDevice READ selectedOutputDevice WRITE setSelectedOutputDevice
+                   NOTIFY selectedOutputDeviceChanged)
     Q_PROPERTY(QVariantList connectedDevices READ connectedDevices NOTIFY connectedDevicesChanged)
     Q_PROPERTY(QString serverName READ serverName NOTIFY serverNameChanged)
     Q_PROPERTY(QString hostname READ hostname CONSTANT)
     Q_PROPERTY(QString localIp READ localIp CONSTANT)
     Q_PROPERTY(int captureLatencyMs READ captureLatencyMs NOTIFY captureLatencyMsChanged)
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
+    Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
+                   askBeforeStreamingChanged)
+    Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
+    Q_PROPERTY(QString portWarning READ portWarning NOTIFY portWarningChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -44,6 +48,10 @@ public:
     int captureLatencyMs() const { return captureLatency; }
     int playerMode() const { return mode; }
     void setPlayerMode(int newMode);
+    bool askBeforeStreaming() const { return asking; }
+    void setAskBeforeStreaming(bool on);
+    QVariantList pendingDevices() const { return pendingDeviceList; }
+    QString portWarning() const { return portWarningText; }
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -51,6 +59,8 @@ public:
     Q_INVOKABLE void stopServer();
     Q_INVOKABLE void connectToAddress(const QString &ip);
     Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
+    Q_INVOKABLE void allowDevice(const QString &ip);
+    Q_INVOKABLE void blockDevice(const QString &ip);
 
     // Test controls, not part of the core's surface.
     Q_INVOKABLE void stage(const QVariantMap &state);
@@ -68,6 +78,9 @@ signals:
     void playerModeChanged();
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
+    void askBeforeStreamingChanged();
+    void pendingDevicesChanged();
+    void portWarningChanged();
     void callsChanged();
 
 private:
@@ -83,4 +96,7 @@ private:
     QVariantList outputDeviceList;
     QVariantList connectedDeviceList;
     int mode = 0;
+    bool asking = false;
+    QVariantList pendingDeviceList;
+    QString portWarningText;
 };

@@ -83,6 +83,8 @@ Item {
             return [
                 { tag: "connected phones", page: serverPage, list: "connectedDevices",
                   card: "deviceCard" },
+                { tag: "phones waiting for approval", page: serverPage, list: "pendingDevices",
+                  card: "pendingCard" },
                 { tag: "servers to connect to", page: playerPage, list: "connectedDevices",
                   card: "serverCard" }
             ]

@@ -121,6 +121,14 @@ TestCase {
         compare(tray.tooltip, "Kestrune Desktop: not streaming")
     }
 
+    function test_coreAsksExactlyWhileTheSettingSaysSo() {
+        appConfig.stage("askBeforeStreaming", true)
+        createWindow()
+        verify(serverCore.askBeforeStreaming)
+        appConfig.stage("askBeforeStreaming", false)
+        verify(!serverCore.askBeforeStreaming)
+    }
+
     function test_closeHidesToTheTrayOnlyWhereThereIsOne_data() {
         return [
             { tag: "option on, tray", minimize: true, tray: true, accepted: false },
