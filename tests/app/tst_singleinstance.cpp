@@ -16,7 +16,6 @@ class TestSingleInstance : public QObject
 private slots:
     void init();
     void laterClaimKnocksAndStandsAside();
-    void socketLeftByACrashDoesNotBlockTheFirst();
     void unwritableDirectoryStillRuns();
 
 private:
@@ -70,21 +69,6 @@ void TestSingleInstance::laterClaimKnocksAndStandsAside()
     QTemporaryDir otherUser;
     SingleInstance theirs(otherUser.path());
     QVERIFY(theirs.claim());
-}
-
-void TestSingleInstance::socketLeftByACrashDoesNotBlockTheFirst()
-{
-    // What a copy killed while running leaves behind (its lock is taken over by QLockFile's
-    // own check of the dead process id): a socket file nobody listens on.
-    QFile stale(runtime->filePath("KestruneServer.socket"));
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.close();
-
-    SingleInstance first(runtime->path());
-    QSignalSpy activated(&first, &SingleInstance::activationRequested);
-    QVERIFY(first.claim());
-    QVERIFY(!claimElsewhere(runtime->path()));
-    QCOMPARE(activated.count(), 1);
 }
 
 void TestSingleInstance::unwritableDirectoryStillRuns()
