@@ -318,6 +318,16 @@ Item {
                                     }
                                 }
                             }
+
+                            // A host name that does not resolve leaves the player connected
+                            // but silent: say why.
+                            PeerText {
+                                objectName: "resolveError"
+                                visible: serverCore.resolveError !== ""
+                                text: serverCore.resolveError
+                                font.pixelSize: 13
+                                color: Theme.danger
+                            }
                         }
                     }
 

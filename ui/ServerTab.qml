@@ -137,9 +137,9 @@ Item {
 
                     // A port another program holds: phones cannot reach this one through it.
                     Text {
-                        objectName: "portWarning"
-                        visible: serverCore.portWarning !== ""
-                        text: "⚠ " + serverCore.portWarning
+                        objectName: "portConflict"
+                        visible: serverCore.portConflict !== ""
+                        text: "⚠ " + serverCore.portConflict
                         font.pixelSize: 14
                         font.bold: true
                         color: Theme.danger

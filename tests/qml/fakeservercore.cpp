@@ -112,15 +112,18 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("connectedDevices")) {
             connectedDeviceList = value.toList();
             emit connectedDevicesChanged();
+        } else if (key == QLatin1String("portConflict")) {
+            portConflictLine = value.toString();
+            emit portConflictChanged();
         } else if (key == QLatin1String("askBeforeStreaming")) {
             asking = value.toBool();
             emit askBeforeStreamingChanged();
         } else if (key == QLatin1String("pendingDevices")) {
             pendingDeviceList = value.toList();
             emit pendingDevicesChanged();
-        } else if (key == QLatin1String("portWarning")) {
-            portWarningText = value.toString();
-            emit portWarningChanged();
+        } else if (key == QLatin1String("resolveError")) {
+            unresolved = value.toString();
+            emit resolveErrorChanged();
         } else {
             qFatal("FakeServerCore::stage: unknown key %s", qPrintable(key));
         }
@@ -144,8 +147,9 @@ void FakeServerCore::reset()
            {QStringLiteral("audioDevices"), QVariantList()},
            {QStringLiteral("outputDevices"), QVariantList()},
            {QStringLiteral("connectedDevices"), QVariantList()},
+           {QStringLiteral("portConflict"), QString()},
            {QStringLiteral("askBeforeStreaming"), false},
            {QStringLiteral("pendingDevices"), QVariantList()},
-           {QStringLiteral("portWarning"), QString()}});
+           {QStringLiteral("resolveError"), QString()}});
     clearCalls();
 }

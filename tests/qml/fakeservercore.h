@@ -25,10 +25,11 @@ class FakeServerCore : public QObject
     Q_PROPERTY(QString localIp READ localIp CONSTANT)
     Q_PROPERTY(int captureLatencyMs READ captureLatencyMs NOTIFY captureLatencyMsChanged)
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
+    Q_PROPERTY(QString portConflict READ portConflict NOTIFY portConflictChanged)
     Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
                    askBeforeStreamingChanged)
     Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
-    Q_PROPERTY(QString portWarning READ portWarning NOTIFY portWarningChanged)
+    Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -48,10 +49,11 @@ public:
     int captureLatencyMs() const { return captureLatency; }
     int playerMode() const { return mode; }
     void setPlayerMode(int newMode);
+    QString portConflict() const { return portConflictLine; }
     bool askBeforeStreaming() const { return asking; }
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return pendingDeviceList; }
-    QString portWarning() const { return portWarningText; }
+    QString resolveError() const { return unresolved; }
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -78,9 +80,10 @@ signals:
     void playerModeChanged();
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
+    void portConflictChanged();
     void askBeforeStreamingChanged();
     void pendingDevicesChanged();
-    void portWarningChanged();
+    void resolveErrorChanged();
     void callsChanged();
 
 private:
@@ -96,7 +99,8 @@ private:
     QVariantList outputDeviceList;
     QVariantList connectedDeviceList;
     int mode = 0;
+    QString portConflictLine;
     bool asking = false;
     QVariantList pendingDeviceList;
-    QString portWarningText;
+    QString unresolved;
 };

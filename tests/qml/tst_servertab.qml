@@ -102,15 +102,15 @@ Item {
             compare(cards(page).length, 1)
         }
 
-        function test_portWarningShowsOnlyWhenAPortIsTaken() {
+        function test_portConflictShowsOnlyWhenAPortIsTaken() {
             const page = createPage()
-            const warning = only(page, "portWarning")
+            const warning = only(page, "portConflict")
             verify(!warning.visible)
-            serverCore.stage({ portWarning: "Port 8081 is in use by another program" })
+            serverCore.stage({ portConflict: "Port 8081 is in use by another program" })
             verify(warning.visible)
             verify(warning.text.indexOf("Port 8081 is in use by another program") >= 0)
             compare(warning.lineCount, 1)
-            serverCore.stage({ portWarning: "" })
+            serverCore.stage({ portConflict: "" })
             verify(!warning.visible)
         }
 
