@@ -333,6 +333,16 @@ Item {
                                     }
                                 }
                             }
+
+                            // A host name that does not resolve leaves the player connected
+                            // but silent: say why.
+                            PeerText {
+                                objectName: "resolveError"
+                                visible: serverCore.resolveError !== ""
+                                text: serverCore.resolveError
+                                font.pixelSize: 13
+                                color: Theme.danger
+                            }
                         }
                     }
 
@@ -378,6 +388,8 @@ Item {
                                 id: serverCard
 
                                 required property var modelData
+
+                                objectName: "serverCard"
                                 readonly property bool connected: serverCore.isRunning
                                                                   && serverCore.playerMode === 1
                                                                   && serverCore.serverName === modelData.ip
@@ -399,16 +411,16 @@ Item {
                                         Layout.fillWidth: true
                                         spacing: 4
 
-                                        TitleText {
+                                        PeerText {
                                             text: serverCard.modelData.name
                                             font.pixelSize: 16
                                             font.bold: true
-                                            Layout.fillWidth: true
+                                            color: Theme.title
                                         }
-                                        SecondaryText {
+                                        PeerText {
                                             text: serverCard.modelData.ip
                                             font.pixelSize: 13
-                                            Layout.fillWidth: true
+                                            color: Theme.secondaryText
                                         }
                                     }
 

@@ -30,6 +30,82 @@ Item {
         }
     }
 
+    component CardButton: Button {
+        id: cardButton
+
+        property color tone
+
+        Layout.preferredHeight: 36
+        background: Rectangle {
+            radius: 6
+            color: "transparent"
+            border.width: 1
+            border.color: cardButton.tone
+        }
+        contentItem: Text {
+            text: cardButton.text
+            color: cardButton.tone
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+    }
+
+    component PendingCard: Pane {
+        id: pendingCard
+
+        required property var modelData
+
+        objectName: "pendingCard"
+        Layout.fillWidth: true
+        padding: 24
+        background: Rectangle {
+            radius: 12
+            color: Theme.card
+            border.width: 1
+            border.color: Theme.border
+        }
+
+        RowLayout {
+            anchors.fill: parent
+            spacing: 20
+
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 4
+
+                PeerText {
+                    text: pendingCard.modelData.name
+                    font.pixelSize: 16
+                    font.bold: true
+                    color: Theme.title
+                }
+                PeerText {
+                    text: pendingCard.modelData.ip
+                    font.pixelSize: 13
+                    color: Theme.secondaryText
+                }
+                SecondaryText {
+                    text: "Wants to receive the audio"
+                    font.pixelSize: 13
+                }
+            }
+
+            CardButton {
+                objectName: "allowButton"
+                text: "Allow"
+                tone: Theme.accent
+                onClicked: serverCore.allowDevice(pendingCard.modelData.ip)
+            }
+            CardButton {
+                objectName: "blockButton"
+                text: "Block"
+                tone: Theme.danger
+                onClicked: serverCore.blockDevice(pendingCard.modelData.ip)
+            }
+        }
+    }
+
     RowLayout {
         anchors.fill: parent
         spacing: 0
@@ -59,6 +135,20 @@ Item {
                         Layout.bottomMargin: 8
                     }
 
+                    // A port another program holds: phones cannot reach this one through it.
+                    Text {
+                        objectName: "portConflict"
+                        visible: serverCore.portConflict !== ""
+                        text: "⚠ " + serverCore.portConflict
+                        font.pixelSize: 14
+                        font.bold: true
+                        color: Theme.danger
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 40
+                        Layout.rightMargin: 40
+                    }
+
                     ColumnLayout {
                         Layout.fillWidth: true
                         Layout.leftMargin: 40
@@ -70,6 +160,7 @@ Item {
                             Layout.fillWidth: true
                             padding: 32
                             visible: serverCore.connectedDevices.length === 0
+                                     && serverCore.pendingDevices.length === 0
                             background: Rectangle {
                                 radius: 12
                                 color: "transparent"
@@ -102,6 +193,14 @@ Item {
                                     Layout.alignment: Qt.AlignHCenter
                                 }
                             }
+                        }
+
+                        // Phones that said hello while the user wants to be asked first:
+                        // they receive nothing until allowed.
+                        Repeater {
+                            model: serverCore.pendingDevices
+
+                            delegate: PendingCard {}
                         }
 
                         Repeater {
@@ -149,16 +248,16 @@ Item {
                                             Layout.fillWidth: true
                                             spacing: 4
 
-                                            TitleText {
+                                            PeerText {
                                                 text: deviceCard.modelData.name
                                                 font.pixelSize: 16
                                                 font.bold: true
-                                                Layout.fillWidth: true
+                                                color: Theme.title
                                             }
-                                            SecondaryText {
+                                            PeerText {
                                                 text: deviceCard.modelData.ip
                                                 font.pixelSize: 13
-                                                Layout.fillWidth: true
+                                                color: Theme.secondaryText
                                             }
                                         }
 

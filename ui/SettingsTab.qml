@@ -187,6 +187,18 @@ Item {
                             onCheckedChanged: appConfig.continuousCapture = checked
                         }
                     }
+                    Divider {}
+                    DescribedRow {
+                        title: "Ask before a new phone receives audio"
+                        description: "A phone that says hello waits on the Server page until you allow it. Otherwise anyone on this network can listen."
+                        descriptionWrap: Text.WordWrap
+
+                        Switch {
+                            objectName: "askBeforeStreamingSwitch"
+                            checked: appConfig.askBeforeStreaming
+                            onCheckedChanged: appConfig.askBeforeStreaming = checked
+                        }
+                    }
                 }
             }
 

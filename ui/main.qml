@@ -5,6 +5,7 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Kestrune
 import Qt.labs.platform 1.1 as Platform
+import "traystatus.js" as TrayStatus
 
 Window {
     id: mainWindow
@@ -29,10 +30,42 @@ Window {
         value: appConfig.darkTheme
     }
 
+    // The core asks the user before a new phone receives audio exactly while the setting says so.
+    Binding {
+        target: serverCore
+        property: "askBeforeStreaming"
+        value: appConfig.askBeforeStreaming
+    }
+
+    // Also what a second start of the program calls to bring this window forward.
     function restore() {
-        mainWindow.show()
+        if (mainWindow.visibility === Window.Minimized)
+            mainWindow.showNormal()
+        else
+            mainWindow.show()
         mainWindow.raise()
         mainWindow.requestActivate()
+    }
+
+    // Who receives the stream, for the tray: a phone that starts to while the window is
+    // hidden is named in a message, once in a run.
+    readonly property bool streaming: serverCore.isRunning && serverCore.playerMode === 0
+    readonly property var listenerWatch: TrayStatus.newWatch()
+
+    function announceNewListeners() {
+        const message = TrayStatus.announcement(mainWindow.listenerWatch, mainWindow.streaming,
+                                                serverCore.connectedDevices, mainWindow.visible)
+        if (message !== "")
+            trayIcon.showMessage("Kestrune Desktop", message)
+    }
+
+    onStreamingChanged: announceNewListeners()
+
+    Connections {
+        target: serverCore
+        function onConnectedDevicesChanged() {
+            mainWindow.announceNewListeners()
+        }
     }
 
     onClosing: function (closeEvent) {
@@ -167,12 +200,13 @@ Window {
 
     Platform.SystemTrayIcon {
         id: trayIcon
+        objectName: "trayIcon"
 
         visible: appConfig.minimizeToTray
         icon.name: "audio-volume-high"
         // Shown where the icon theme has no entry of that name.
         icon.source: "qrc:/Kestrune/ui/images/logo.png"
-        tooltip: "Kestrune Desktop"
+        tooltip: TrayStatus.tooltip(mainWindow.streaming, serverCore.connectedDevices)
 
         menu: Platform.Menu {
             Platform.MenuItem {

@@ -62,8 +62,12 @@ class Processes:
         self.home.cleanup()
 
     def start(self, command, shell=False):
-        # The program keeps its settings and its log in this private home.
-        env = dict(os.environ, HOME=self.home.name, XDG_CONFIG_HOME=self.home.name + "/.config")
+        # The program keeps its settings, its log and its one-instance lock in this private
+        # home, so that runs side by side do not take each other for a second start.
+        runtime = self.home.name + "/runtime"
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env = dict(os.environ, HOME=self.home.name, XDG_CONFIG_HOME=self.home.name + "/.config",
+                   XDG_RUNTIME_DIR=runtime)
         child = subprocess.Popen(command, shell=shell, cwd=self.home.name, env=env,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                  start_new_session=shell)

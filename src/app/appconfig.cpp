@@ -14,7 +14,8 @@ AppConfig::AppConfig(QObject *parent)
       launchOnStartupOn(StartupRegistration::isPresent()),
       enableEventSyncOn(settings.value("enableEventSync", true).toBool()),
       continuousCaptureOn(settings.value("continuousCapture", true).toBool()),
-      errorReportingOn(settings.value("errorReporting", true).toBool())
+      errorReportingOn(settings.value("errorReporting", true).toBool()),
+      askBeforeStreamingOn(settings.value("askBeforeStreaming", false).toBool())
 {
 }
 
@@ -50,6 +51,11 @@ void AppConfig::setContinuousCapture(bool on)
 void AppConfig::setErrorReporting(bool on)
 {
     store(errorReportingOn, on, "errorReporting", &AppConfig::errorReportingChanged);
+}
+
+void AppConfig::setAskBeforeStreaming(bool on)
+{
+    store(askBeforeStreamingOn, on, "askBeforeStreaming", &AppConfig::askBeforeStreamingChanged);
 }
 
 void AppConfig::setLaunchOnStartup(bool on)

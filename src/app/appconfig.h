@@ -20,6 +20,8 @@ class AppConfig : public QObject
                    continuousCaptureChanged)
     Q_PROPERTY(bool errorReporting READ errorReporting WRITE setErrorReporting NOTIFY
                    errorReportingChanged)
+    Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
+                   askBeforeStreamingChanged)
     Q_PROPERTY(QString logsDirectory READ logsDirectory CONSTANT)
 
 public:
@@ -37,6 +39,8 @@ public:
     void setContinuousCapture(bool on);
     bool errorReporting() const { return errorReportingOn; }
     void setErrorReporting(bool on);
+    bool askBeforeStreaming() const { return askBeforeStreamingOn; }
+    void setAskBeforeStreaming(bool on);
     QString logsDirectory() const;
 
     Q_INVOKABLE void openLogsDirectory();
@@ -48,6 +52,7 @@ signals:
     void enableEventSyncChanged();
     void continuousCaptureChanged();
     void errorReportingChanged();
+    void askBeforeStreamingChanged();
 
 private:
     using Notify = void (AppConfig::*)();
@@ -60,4 +65,5 @@ private:
     bool enableEventSyncOn;
     bool continuousCaptureOn;
     bool errorReportingOn;
+    bool askBeforeStreamingOn;
 };

@@ -3,6 +3,7 @@
 #include "app/appconfig.h"
 #include "app/loghandler.h"
 #include "app/logsdirectory.h"
+#include "app/singleinstance.h"
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
 
@@ -23,6 +24,12 @@ int runApplication(int &argc, char **argv, const QUrl &mainUrl)
     // QApplication rather than QGuiApplication: the tray icon falls back to Qt Widgets
     // where the desktop has no native tray.
     QApplication application(argc, argv);
+
+    // Before anything binds a port: a second start only brings the first one forward.
+    SingleInstance instance(SingleInstance::userDirectory());
+    if (!instance.claim())
+        return 0;
+
     AudioPlatform::install(createSystemAudioPlatform());
     QApplication::setWindowIcon(QIcon(":/Kestrune/ui/images/logo.png"));
     // Wayland desktops find the window's launcher entry, and with it its icon, by this.
@@ -47,6 +54,10 @@ int runApplication(int &argc, char **argv, const QUrl &mainUrl)
         },
         Qt::QueuedConnection);
     engine.load(url);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &engine, [&engine] {
+        for (QObject *window : engine.rootObjects())
+            QMetaObject::invokeMethod(window, "restore");
+    });
 
     return QApplication::exec();
 }

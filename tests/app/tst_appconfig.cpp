@@ -63,6 +63,7 @@ void TestAppConfig::firstRunHasDefaults()
     QCOMPARE(config.enableEventSync(), true);
     QCOMPARE(config.continuousCapture(), true);
     QCOMPARE(config.errorReporting(), true);
+    QCOMPARE(config.askBeforeStreaming(), false);
     QSettings().sync();
     QVERIFY2(!QFile::exists(settingsFile()), "construction must write nothing");
 }
@@ -98,6 +99,7 @@ void TestAppConfig::valuesSurviveARestart()
         config.setEnableEventSync(false);
         config.setContinuousCapture(false);
         config.setErrorReporting(false);
+        config.setAskBeforeStreaming(true);
     }
     AppConfig again;
     QCOMPARE(again.darkTheme(), false);
@@ -105,6 +107,7 @@ void TestAppConfig::valuesSurviveARestart()
     QCOMPARE(again.enableEventSync(), false);
     QCOMPARE(again.continuousCapture(), false);
     QCOMPARE(again.errorReporting(), false);
+    QCOMPARE(again.askBeforeStreaming(), true);
 }
 
 void TestAppConfig::corruptStoreIsReadAsDefaultsAndKept()

@@ -16,6 +16,9 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='*.debug=true'
 export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data
+# Its one-instance lock too: no other test's copy may pass for a running one.
+mkdir -m 700 "$scratch/runtime"
+export XDG_RUNTIME_DIR=$scratch/runtime
 failures=0
 seconds=4
 

@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             {"enableEventSync", config.enableEventSync(), true},
             {"continuousCapture", config.continuousCapture(), true},
             {"errorReporting", config.errorReporting(), true},
+            {"askBeforeStreaming", config.askBeforeStreaming(), false},
         };
         for (const auto &option : options) {
             if (!escapes && settings.find(option.key) == std::string::npos &&

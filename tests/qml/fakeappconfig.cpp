@@ -49,6 +49,12 @@ void FakeAppConfig::setErrorReporting(bool on)
     store(errorReportingOn, on, "errorReporting", &FakeAppConfig::errorReportingChanged, true);
 }
 
+void FakeAppConfig::setAskBeforeStreaming(bool on)
+{
+    store(askBeforeStreamingOn, on, "askBeforeStreaming", &FakeAppConfig::askBeforeStreamingChanged,
+          true);
+}
+
 QString FakeAppConfig::logsDirectory() const
 {
     return QStringLiteral("/home/user/.local/share/KestruneServer/Logs");
@@ -77,6 +83,8 @@ void FakeAppConfig::stage(const QString &name, bool on)
         {"continuousCapture", &FakeAppConfig::continuousCaptureOn,
          &FakeAppConfig::continuousCaptureChanged},
         {"errorReporting", &FakeAppConfig::errorReportingOn, &FakeAppConfig::errorReportingChanged},
+        {"askBeforeStreaming", &FakeAppConfig::askBeforeStreamingOn,
+         &FakeAppConfig::askBeforeStreamingChanged},
     };
     for (const Entry &entry : entries) {
         if (name == QLatin1String(entry.name)) {
@@ -101,5 +109,6 @@ void FakeAppConfig::reset()
     stage(QStringLiteral("enableEventSync"), true);
     stage(QStringLiteral("continuousCapture"), true);
     stage(QStringLiteral("errorReporting"), true);
+    stage(QStringLiteral("askBeforeStreaming"), false);
     clearWrites();
 }

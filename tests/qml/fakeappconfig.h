@@ -21,6 +21,8 @@ class FakeAppConfig : public QObject
                    continuousCaptureChanged)
     Q_PROPERTY(bool errorReporting READ errorReporting WRITE setErrorReporting NOTIFY
                    errorReportingChanged)
+    Q_PROPERTY(bool askBeforeStreaming READ askBeforeStreaming WRITE setAskBeforeStreaming NOTIFY
+                   askBeforeStreamingChanged)
     Q_PROPERTY(QString logsDirectory READ logsDirectory CONSTANT)
     Q_PROPERTY(QStringList writes READ writes NOTIFY writesChanged)
 
@@ -39,6 +41,8 @@ public:
     void setContinuousCapture(bool on);
     bool errorReporting() const { return errorReportingOn; }
     void setErrorReporting(bool on);
+    bool askBeforeStreaming() const { return askBeforeStreamingOn; }
+    void setAskBeforeStreaming(bool on);
     QString logsDirectory() const;
     QStringList writes() const { return writeLog; }
 
@@ -56,6 +60,7 @@ signals:
     void enableEventSyncChanged();
     void continuousCaptureChanged();
     void errorReportingChanged();
+    void askBeforeStreamingChanged();
     void writesChanged();
 
 private:
@@ -70,4 +75,5 @@ private:
     bool enableEventSyncOn = true;
     bool continuousCaptureOn = true;
     bool errorReportingOn = true;
+    bool askBeforeStreamingOn = false;
 };

@@ -100,6 +100,34 @@ TestCase {
         compare(String(window.color), "#f8f9fa")
     }
 
+    function trayOf(window) {
+        for (let i = 0; i < window.data.length; ++i) {
+            if (window.data[i].objectName === "trayIcon")
+                return window.data[i]
+        }
+        fail("no tray icon")
+    }
+
+    function test_trayTooltipFollowsWhoReceives() {
+        const window = createWindow()
+        const tray = trayOf(window)
+        compare(tray.tooltip, "Kestrune Desktop: not streaming")
+        serverCore.stage({ isRunning: true, playerMode: 0,
+                           connectedDevices: [{ name: "Pixel 7", ip: "10.0.0.5" }] })
+        compare(tray.tooltip, "Streaming to 1 phone: Pixel 7")
+        // The player role streams to nobody.
+        serverCore.stage({ playerMode: 1 })
+        compare(tray.tooltip, "Kestrune Desktop: not streaming")
+    }
+
+    function test_coreAsksExactlyWhileTheSettingSaysSo() {
+        appConfig.stage("askBeforeStreaming", true)
+        createWindow()
+        verify(serverCore.askBeforeStreaming)
+        appConfig.stage("askBeforeStreaming", false)
+        verify(!serverCore.askBeforeStreaming)
+    }
+
     function test_closeHidesToTheTrayOnlyWhereThereIsOne_data() {
         return [
             { tag: "option on, tray", minimize: true, tray: true, accepted: false },

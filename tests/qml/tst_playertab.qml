@@ -243,6 +243,17 @@ Item {
             compare(only(page, "connectButton").text, "CONNECT")
         }
 
+        function test_unresolvedNameIsSaidUnderTheField() {
+            const page = createPage()
+            const line = only(page, "resolveError")
+            verify(!line.visible)
+            serverCore.stage({ resolveError: "Cannot resolve phone.local" })
+            verify(line.visible)
+            compare(line.text, "Cannot resolve phone.local")
+            serverCore.stage({ resolveError: "" })
+            verify(!line.visible)
+        }
+
         function test_serverCards() {
             const page = createPage()
             const noServer = only(page, "noServer")

@@ -2,6 +2,7 @@
 // objects replaced by fakes that record what the pages ask of them.
 #include "fakeappconfig.h"
 #include "fakeservercore.h"
+#include "requestlistener.h"
 
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -26,6 +27,8 @@ public slots:
                                                   new FakeServerCore(engine));
         engine->rootContext()->setContextProperty(QStringLiteral("appConfig"),
                                                   new FakeAppConfig(engine));
+        engine->rootContext()->setContextProperty(QStringLiteral("requestListener"),
+                                                  new RequestListener(engine));
     }
 };
 

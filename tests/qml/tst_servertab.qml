@@ -79,6 +79,41 @@ Item {
             tryCompare(cards(page), "length", 0)
         }
 
+        function test_pendingPhonesWaitForAllowOrBlock() {
+            const page = createPage()
+            const emptyState = only(page, "emptyState")
+            serverCore.stage({ pendingDevices: [{ name: "Pixel 7", ip: "10.0.0.5" },
+                                                { name: "Stranger", ip: "10.0.0.8" }] })
+            waitForRendering(page)
+            const pending = Helpers.findAll(page, "pendingCard")
+            compare(pending.length, 2)
+            compare(Helpers.findTexts(pending[1], "Stranger").length, 1)
+            compare(Helpers.findTexts(pending[1], "10.0.0.8").length, 1)
+            // Someone is knocking: the page no longer says that nobody is there.
+            verify(!emptyState.visible)
+            compare(cards(page).length, 0)
+
+            mouseClick(only(pending[0], "allowButton"))
+            mouseClick(only(pending[1], "blockButton"))
+            compare(serverCore.calls, ["allowDevice(10.0.0.5)", "blockDevice(10.0.0.8)"])
+
+            serverCore.stage({ pendingDevices: [], connectedDevices: [phones[0]] })
+            tryCompare(Helpers.findAll(page, "pendingCard"), "length", 0)
+            compare(cards(page).length, 1)
+        }
+
+        function test_portConflictShowsOnlyWhenAPortIsTaken() {
+            const page = createPage()
+            const warning = only(page, "portConflict")
+            verify(!warning.visible)
+            serverCore.stage({ portConflict: "Port 8081 is in use by another program" })
+            verify(warning.visible)
+            verify(warning.text.indexOf("Port 8081 is in use by another program") >= 0)
+            compare(warning.lineCount, 1)
+            serverCore.stage({ portConflict: "" })
+            verify(!warning.visible)
+        }
+
         function test_sliderShowsRecordVolumeOrFullVolume() {
             const page = createPage()
             serverCore.stage({ connectedDevices: [phones[0], { name: "Old phone", ip: "10.0.0.9" }] })

@@ -41,7 +41,7 @@ Item {
         }
 
         readonly property var options: ["darkTheme", "minimizeToTray", "launchOnStartup",
-            "enableEventSync", "continuousCapture", "errorReporting"]
+            "enableEventSync", "continuousCapture", "askBeforeStreaming", "errorReporting"]
 
         function test_openingWritesNothing_data() {
             return [
@@ -101,7 +101,7 @@ Item {
 
         function test_everyDividerIsDrawn() {
             const dividers = Helpers.findAll(createPage(), "divider")
-            compare(dividers.length, 4)
+            compare(dividers.length, 5)
             for (const divider of dividers) {
                 compare(divider.height, 1)
                 // As wide as the card's content: the column less the card's padding.
