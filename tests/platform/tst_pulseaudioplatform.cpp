@@ -100,6 +100,7 @@ struct Recording
 {
     std::vector<float> left;
     std::vector<std::uint32_t> packetFrames;
+    std::vector<std::int64_t> delaysUs;
     int silentPackets = 0;
 
     // Drains every ready packet; false when the stream reports a failure.
@@ -113,6 +114,7 @@ struct Recording
             if (!stream.getBuffer(packet))
                 return false;
             packetFrames.push_back(packet.frames);
+            delaysUs.push_back(packet.delayUs);
             if (packet.silent)
                 ++silentPackets;
             float frame[2];
@@ -328,6 +330,37 @@ private slots:
             QVERIFY(running.drain(*loopback));
         }
         QVERIFY(running.left.size() >= std::size_t(rate / 10));
+    }
+
+    // Every fragment wakes a reader waiting for a packet, long before the wait's timeout, and
+    // tells how long ago its first frame was played.
+    void loopbackWakesForEachFragment()
+    {
+        const auto platform = createSystemAudioPlatform();
+        const auto endpoint = platform->openEndpoint(L"speakers");
+        QVERIFY(endpoint);
+        const auto loopback = endpoint->openLoopback();
+        QVERIFY(loopback);
+        QVERIFY(loopback->start());
+        Recording recording;
+        int wakes = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 500) {
+            loopback->waitForPacket(200);
+            ++wakes;
+            QVERIFY(recording.drain(*loopback));
+        }
+        loopback->stop();
+
+        // Waits that only timed out would wake three times.
+        QVERIFY2(wakes >= 20, qPrintable(QString::number(wakes)));
+        QVERIFY(recording.left.size() >= std::size_t(rate * 3 / 10));
+        const auto known = std::count_if(recording.delaysUs.begin(), recording.delaysUs.end(),
+                                         [](std::int64_t delay) { return delay >= 0; });
+        QVERIFY(known >= std::ptrdiff_t(recording.delaysUs.size() / 2));
+        for (const std::int64_t delay : recording.delaysUs)
+            QVERIFY2(delay < 200000, qPrintable(QString::number(delay)));
     }
 
     // Rendered audio is heard on the sink's monitor; the render loop wakes about every

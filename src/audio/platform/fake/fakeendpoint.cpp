@@ -68,6 +68,18 @@ public:
         endpoint->changed.notify_all();
     }
 
+    void waitForPacket(int timeoutMs) override
+    {
+        std::unique_lock<std::mutex> lock(endpoint->mutex);
+        ++endpoint->readersWaiting;
+        ++endpoint->packetWaitCount;
+        endpoint->changed.notify_all();
+        endpoint->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return endpoint->pendingPacketEvents > 0; });
+        endpoint->pendingPacketEvents = 0;
+        --endpoint->readersWaiting;
+    }
+
     bool nextPacketSize(std::uint32_t &frames) override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
@@ -100,6 +112,7 @@ public:
         packet.data = lent.bytes.data();
         packet.frames = lent.frames;
         packet.silent = lent.silent;
+        packet.delayUs = endpoint->captureDelayUs;
         return true;
     }
 
@@ -217,10 +230,9 @@ public:
         if (std::any_of(lent.begin() + lentSize, lent.end(),
                         [](unsigned char byte) { return byte != guardValue; }))
             ++endpoint->overruns;
-        const std::size_t written = std::size_t(std::min(frames, lentFrames)) *
-                                    std::size_t(streamFormat.blockAlign());
-        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(),
-                                  lent.begin() + written);
+        const std::size_t written =
+            std::size_t(std::min(frames, lentFrames)) * std::size_t(streamFormat.blockAlign());
+        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(), lent.begin() + written);
         lentFrames = 0;
         ++endpoint->cycles;
         endpoint->changed.notify_all();
@@ -341,6 +353,8 @@ void FakeEndpoint::feedPacket(std::vector<unsigned char> bytes, std::uint32_t fr
 {
     std::lock_guard<std::mutex> lock(mutex);
     packets.push_back(Packet{std::move(bytes), frames, silent});
+    if (packetEvents)
+        ++pendingPacketEvents;
     changed.notify_all();
 }
 
@@ -368,6 +382,31 @@ void FakeEndpoint::feedSilence(std::uint32_t frames)
 {
     const std::size_t size = std::size_t(frames) * std::size_t(loopbackFormat().blockAlign());
     feedPacket(std::vector<unsigned char>(size, silentPacketValue), frames, true);
+}
+
+void FakeEndpoint::setPacketEvents(bool fire)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    packetEvents = fire;
+}
+
+void FakeEndpoint::setCaptureDelay(std::int64_t delayUs)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    captureDelayUs = delayUs;
+}
+
+bool FakeEndpoint::waitUntilReaderWaits(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return readersWaiting > 0; });
+}
+
+int FakeEndpoint::packetWaits() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return packetWaitCount;
 }
 
 void FakeEndpoint::failPacketSize(int times)

@@ -8,10 +8,8 @@ namespace {
 constexpr int sampleRate = 48000;
 constexpr int channels = 2;
 constexpr int frameBytes = channels * 4;
-// One fragment per poll of the capture loop. Smaller ones (5 and 2.5 ms) were measured with
-// bench_serverlatency: the click-to-phone latency stayed within noise of this, because a
-// finished frame waits for the loop's next 10 ms poll whatever the fragment size.
-constexpr int fragmentMs = 10;
+// How much audio the server sends at a time (10 ms for now).
+constexpr int fragmentFrames = 480;
 
 } // namespace
 
@@ -21,27 +19,38 @@ PulseLoopbackStream::open(std::shared_ptr<PulseContext> context, const std::stri
     if (!context)
         return {};
     PulseContext::Lock lock(*context);
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, sampleRate, channels};
-    auto stream = std::make_unique<PulseStream>(context, "Loopback capture", spec);
-    if (!stream->get())
+    std::unique_ptr<PulseLoopbackStream> loopback(new PulseLoopbackStream(context));
+    pa_stream *stream = loopback->stream->get();
+    if (!stream)
         return {};
+    pa_stream_set_read_callback(
+        stream,
+        [](pa_stream *, std::size_t, void *self) {
+            static_cast<PulseLoopbackStream *>(self)->packetReady.signal();
+        },
+        loopback.get());
 
     pa_buffer_attr attributes;
     attributes.maxlength = std::uint32_t(-1);
     attributes.tlength = std::uint32_t(-1);
     attributes.prebuf = std::uint32_t(-1);
     attributes.minreq = std::uint32_t(-1);
-    attributes.fragsize = sampleRate / 1000 * fragmentMs * frameBytes;
+    attributes.fragsize = fragmentFrames * frameBytes;
+    // The timing flags let the stream's latency be read at any moment without asking the
+    // server each time.
     const auto flags =
-        pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(stream->get(), monitorSource.c_str(), &attributes, flags) < 0 ||
-        !stream->waitUntilReady())
+        pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
+                          PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_record(stream, monitorSource.c_str(), &attributes, flags) < 0 ||
+        !loopback->stream->waitUntilReady())
         return {};
-    return std::unique_ptr<PulseLoopbackStream>(new PulseLoopbackStream(std::move(stream)));
+    return loopback;
 }
 
-PulseLoopbackStream::PulseLoopbackStream(std::unique_ptr<PulseStream> stream)
-    : stream(std::move(stream))
+PulseLoopbackStream::PulseLoopbackStream(std::shared_ptr<PulseContext> context)
+    : stream(
+          std::make_unique<PulseStream>(std::move(context), "Loopback capture",
+                                        pa_sample_spec{PA_SAMPLE_FLOAT32LE, sampleRate, channels}))
 {
 }
 
@@ -75,6 +84,11 @@ bool PulseLoopbackStream::peek()
     return true;
 }
 
+void PulseLoopbackStream::waitForPacket(int timeoutMs)
+{
+    packetReady.wait(timeoutMs);
+}
+
 bool PulseLoopbackStream::nextPacketSize(std::uint32_t &frames)
 {
     PulseContext::Lock lock(stream->context());
@@ -95,6 +109,11 @@ bool PulseLoopbackStream::getBuffer(CapturePacket &packet)
     if (!lent)
         return true;
     packet.frames = std::uint32_t(fragmentBytes / frameBytes);
+    // The read index still stands at this fragment, so the latency is its first frame's age.
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream->get(), &latency, &negative) == 0)
+        packet.delayUs = negative ? 0 : std::int64_t(latency);
     if (fragment) {
         packet.data = static_cast<const unsigned char *>(fragment);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/platform/audioplatform.h"
+#include "audio/platform/pulse/wakeevent.h"
 
 #include <memory>
 #include <string>
@@ -9,9 +10,9 @@
 class PulseContext;
 class PulseStream;
 
-// Records a sink's monitor source as 48000 Hz stereo float in 10 ms fragments. The stream
-// may not be moved by the server: when the sink goes away, it fails instead of silently
-// recording another device.
+// Records a sink's monitor source as 48000 Hz stereo float in small fragments; the arrival
+// of each one wakes a waiting reader. The stream may not be moved by the server: when the
+// sink goes away, it fails instead of silently recording another device.
 class PulseLoopbackStream final : public LoopbackStream
 {
 public:
@@ -23,15 +24,19 @@ public:
     StreamFormat format() const override;
     bool start() override;
     void stop() override;
+    void waitForPacket(int timeoutMs) override;
     bool nextPacketSize(std::uint32_t &frames) override;
     bool getBuffer(CapturePacket &packet) override;
     void releaseBuffer(std::uint32_t frames) override;
 
 private:
-    explicit PulseLoopbackStream(std::unique_ptr<PulseStream> stream);
+    explicit PulseLoopbackStream(std::shared_ptr<PulseContext> context);
     // Lock held: lends the next fragment if none is lent yet; false when the stream failed.
     bool peek();
 
+    // Signalled by the stream's read callback on the main loop's thread.
+    WakeEvent packetReady;
+    // After the event, so that it goes first: its read callback uses the event.
     std::unique_ptr<PulseStream> stream;
     // The fragment lent by the server, until releaseBuffer. Only the thread that reads the
     // stream touches these.

@@ -4,7 +4,6 @@
 #include "audio/platform/pulse/pulsestream.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -87,18 +86,12 @@ void PulseRenderStream::stop()
 
 void PulseRenderStream::waitForEvent(int timeoutMs)
 {
-    std::unique_lock<std::mutex> lock(eventMutex);
-    eventSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled; });
-    signalled = false;
+    event.wait(timeoutMs);
 }
 
 void PulseRenderStream::wake()
 {
-    {
-        std::lock_guard<std::mutex> lock(eventMutex);
-        signalled = true;
-    }
-    eventSignal.notify_one();
+    event.signal();
 }
 
 bool PulseRenderStream::currentPadding(std::uint32_t &frames)
