@@ -5,10 +5,13 @@
 namespace {
 
 constexpr std::chrono::milliseconds pollInterval(10);
+constexpr std::uint32_t silentFrameFrames =
+    std::uint32_t(CaptureConverter::outputRate / 1000 * SilenceFiller::period.count());
 
 } // namespace
 
 WasapiCapture::WasapiCapture()
+    : silentFrame(std::size_t(silentFrameFrames) * CaptureConverter::outputChannels, 0.0f)
 {
     AudioPlatform::instance().attachThread();
 }
@@ -40,6 +43,7 @@ bool WasapiCapture::start(const std::wstring &deviceId, CaptureCallback newCallb
         return false;
     }
 
+    silenceFiller.restart(SilenceFiller::Clock::now());
     running = true;
     thread = std::thread(&WasapiCapture::captureLoop, this);
     return true;
@@ -72,20 +76,36 @@ void WasapiCapture::captureLoop()
     AudioPlatform &platform = AudioPlatform::instance();
     platform.attachThread();
     while (running) {
-        std::this_thread::sleep_for(pollInterval);
-        std::uint32_t frames = 0;
-        // Drain every packet that is ready. A failing call ends the drain until the next
-        // poll, so a stream that keeps failing neither spins nor holds up stop.
-        while (running && captureClient->nextPacketSize(frames) && frames > 0) {
-            CapturePacket packet;
-            if (!captureClient->getBuffer(packet))
-                break;
-            if (callback && packet.frames > 0)
-                deliverPacket(packet);
-            captureClient->releaseBuffer(packet.frames);
-        }
+        if (eventSync)
+            captureClient->waitForPacket(int(pollInterval.count()));
+        else
+            std::this_thread::sleep_for(pollInterval);
+        const bool heard = drain();
+        const auto now = SilenceFiller::Clock::now();
+        if (heard)
+            silenceFiller.heard(now);
+        else
+            fillSilence(now);
     }
     platform.detachThread();
+}
+
+bool WasapiCapture::drain()
+{
+    bool heard = false;
+    std::uint32_t frames = 0;
+    // A failing call ends the drain until the next wake, so a stream that keeps failing
+    // neither spins nor holds up stop.
+    while (running && captureClient->nextPacketSize(frames) && frames > 0) {
+        CapturePacket packet;
+        if (!captureClient->getBuffer(packet))
+            break;
+        heard = heard || packet.frames > 0;
+        if (callback && packet.frames > 0)
+            deliverPacket(packet);
+        captureClient->releaseBuffer(packet.frames);
+    }
+    return heard;
 }
 
 void WasapiCapture::deliverPacket(const CapturePacket &packet)
@@ -94,4 +114,16 @@ void WasapiCapture::deliverPacket(const CapturePacket &packet)
     const float *samples = converter.convert(packet.data, packet.frames, packet.silent, frames);
     if (frames > 0)
         callback(samples, frames);
+}
+
+void WasapiCapture::fillSilence(SilenceFiller::Clock::time_point now)
+{
+    SilenceFiller::Clock::time_point firstDue;
+    // Taken also while switched off, so that switching on in the middle of a quiet spell
+    // goes on at the pace instead of catching up on the whole spell at once.
+    const int frames = silenceFiller.take(now, firstDue);
+    if (!continuous || !callback)
+        return;
+    for (int i = 0; i < frames && running; ++i)
+        callback(silentFrame.data(), silentFrameFrames);
 }
