@@ -5,13 +5,14 @@
 namespace {
 
 constexpr std::chrono::milliseconds pollInterval(10);
-constexpr std::uint32_t silentFrameFrames =
+// Frames of the 10 ms frame the consumers build, which is also what silence is given in.
+constexpr std::uint32_t frameFrames =
     std::uint32_t(CaptureConverter::outputRate / 1000 * SilenceFiller::period.count());
 
 } // namespace
 
 WasapiCapture::WasapiCapture()
-    : silentFrame(std::size_t(silentFrameFrames) * CaptureConverter::outputChannels, 0.0f)
+    : silentFrame(std::size_t(frameFrames) * CaptureConverter::outputChannels, 0.0f)
 {
     AudioPlatform::instance().attachThread();
 }
@@ -44,6 +45,7 @@ bool WasapiCapture::start(const std::wstring &deviceId, CaptureCallback newCallb
     }
 
     silenceFiller.restart(SilenceFiller::Clock::now());
+    frameFill = 0;
     running = true;
     thread = std::thread(&WasapiCapture::captureLoop, this);
     return true;
@@ -77,7 +79,7 @@ void WasapiCapture::captureLoop()
     platform.attachThread();
     while (running) {
         if (eventSync)
-            captureClient->waitForPacket(int(pollInterval.count()));
+            captureClient->waitForPacket(framesToCompleteFrame(), int(pollInterval.count()));
         else
             std::this_thread::sleep_for(pollInterval);
         const bool heard = drain();
@@ -112,8 +114,21 @@ void WasapiCapture::deliverPacket(const CapturePacket &packet)
 {
     std::uint64_t frames = 0;
     const float *samples = converter.convert(packet.data, packet.frames, packet.silent, frames);
+    frameFill = std::uint32_t((frameFill + frames) % frameFrames);
     if (frames > 0)
         callback(samples, frames);
+}
+
+std::uint32_t WasapiCapture::framesToCompleteFrame() const
+{
+    const std::uint64_t missing = frameFrames - frameFill;
+    if (mixFormat.sampleRate <= 0)
+        return 1;
+    // In the endpoint's own rate, rounded up; the resampler's delay may still make it a
+    // little short, which costs one more wake.
+    const std::uint64_t rate = std::uint64_t(mixFormat.sampleRate);
+    return std::uint32_t((missing * rate + CaptureConverter::outputRate - 1) /
+                         CaptureConverter::outputRate);
 }
 
 void WasapiCapture::fillSilence(SilenceFiller::Clock::time_point now)
@@ -125,5 +140,5 @@ void WasapiCapture::fillSilence(SilenceFiller::Clock::time_point now)
     if (!continuous || !callback)
         return;
     for (int i = 0; i < frames && running; ++i)
-        callback(silentFrame.data(), silentFrameFrames);
+        callback(silentFrame.data(), frameFrames);
 }

@@ -19,8 +19,10 @@ using CaptureCallback = std::function<void(const float *samples, std::uint64_t f
 
 // Records what an output endpoint plays (loopback) and hands it, packet by packet, to a
 // callback on a capture thread of its own. The thread either sleeps 10 ms between polls of
-// the endpoint, or (event sync) wakes as soon as the endpoint signals a packet, 10 ms at the
-// latest; every wake drains all packets that are ready. With continuous capture, a device
+// the endpoint, or (event sync) waits for the audio that completes the next 10 ms frame,
+// counted from the start of the capture, 10 ms at the latest; every wake drains all packets
+// that are ready. A consumer that frames the audio in 10 ms from the start thus gets each
+// frame's last packet as soon as the endpoint has it. With continuous capture, a device
 // that delivers nothing is stood in for by silence at the 10 ms pace (see SilenceFiller).
 class WasapiCapture
 {
@@ -49,6 +51,8 @@ private:
     // Hands over every ready packet; whether the device delivered any.
     bool drain();
     void deliverPacket(const CapturePacket &packet);
+    // Endpoint frames that complete the frame being filled.
+    std::uint32_t framesToCompleteFrame() const;
     void fillSilence(SilenceFiller::Clock::time_point now);
     void releaseResources();
 
@@ -67,4 +71,5 @@ private:
     CaptureConverter converter;
     SilenceFiller silenceFiller;
     const std::vector<float> silentFrame; // one 10 ms frame of stereo zeros
+    std::uint32_t frameFill = 0;          // frames delivered since the start, modulo a frame
 };

@@ -89,6 +89,7 @@ private slots:
     void otherLayoutsArriveAs48kStereo();
     void packetEventWakesTheCapture_data();
     void packetEventWakesTheCapture();
+    void eventSyncWaitsForAWholeFrame();
     void quietDeviceIsFilledWithSilenceAtThePace();
     void switchingContinuousOnInAQuietSpellSendsNoBacklog();
 
@@ -337,8 +338,27 @@ void TestWasapiCapture::packetEventWakesTheCapture_data()
     QTest::newRow("polling") << false << true << false;
 }
 
-// A packet made ready 2 ms after the capture last woke is delivered within 3 ms with event
-// sync, and only at the next 10 ms poll without it.
+// How long each packet, of the given frames, took to reach the callback when it was made
+// ready 2 ms after the capture last delivered one (and so had last woken).
+std::vector<double> deliveryDelaysMs(FakeEndpoint &endpoint, Received &received,
+                                     const std::vector<std::uint32_t> &packetFrames)
+{
+    std::vector<double> delays;
+    endpoint.feedFloat(std::vector<float>(2 * 480, 0.1f));
+    std::optional<Clock::time_point> woke = received.waitForCall(1);
+    for (std::size_t i = 0; woke && i < packetFrames.size(); ++i) {
+        std::this_thread::sleep_until(*woke + std::chrono::milliseconds(2));
+        const Clock::time_point fed = Clock::now();
+        endpoint.feedFloat(std::vector<float>(2 * packetFrames[i], 0.1f));
+        woke = received.waitForCall(i + 2);
+        if (woke)
+            delays.push_back(std::chrono::duration<double, std::milli>(*woke - fed).count());
+    }
+    return delays;
+}
+
+// A packet that completes a frame, made ready 2 ms after the capture last woke, is delivered
+// within 3 ms with event sync, and only at the next 10 ms poll without it.
 void TestWasapiCapture::packetEventWakesTheCapture()
 {
     QFETCH(bool, eventSync);
@@ -350,25 +370,34 @@ void TestWasapiCapture::packetEventWakesTheCapture()
     WasapiCapture capture;
     capture.setEventSync(eventSync);
     QVERIFY(capture.start(L"speakers", received.callback()));
-    speakers->feedFloat({0.1f, 0.1f});
-    std::optional<Clock::time_point> woke = received.waitForCall(1);
-    QVERIFY(woke);
-
-    std::vector<double> delaysMs;
-    for (std::size_t call = 2; call <= 11; ++call) {
-        std::this_thread::sleep_until(*woke + std::chrono::milliseconds(2));
-        const Clock::time_point fed = Clock::now();
-        speakers->feedFloat({0.1f, 0.1f});
-        woke = received.waitForCall(call);
-        QVERIFY(woke);
-        delaysMs.push_back(std::chrono::duration<double, std::milli>(*woke - fed).count());
-    }
-    const double typicalMs = median(delaysMs);
+    const std::vector<double> delays =
+        deliveryDelaysMs(*speakers, received, std::vector<std::uint32_t>(10, 480));
+    QCOMPARE(delays.size(), std::size_t(10));
+    const double typicalMs = median(delays);
     if (prompt)
         QVERIFY2(typicalMs <= 3, qPrintable(QString::number(typicalMs)));
     else
         QVERIFY2(typicalMs >= 5, qPrintable(QString::number(typicalMs)));
     QCOMPARE(speakers->packetWaits() > 0, eventSync);
+}
+
+// Event sync wakes for the audio that completes a frame, not for every piece of one: the
+// first half of a frame waits for the poll, the second comes through at once.
+void TestWasapiCapture::eventSyncWaitsForAWholeFrame()
+{
+    Received received;
+    WasapiCapture capture;
+    capture.setEventSync(true);
+    QVERIFY(capture.start(L"speakers", received.callback()));
+    const std::vector<double> delays =
+        deliveryDelaysMs(*speakers, received, std::vector<std::uint32_t>(12, 240));
+    QCOMPARE(delays.size(), std::size_t(12));
+    std::vector<double> firstHalves;
+    std::vector<double> secondHalves;
+    for (std::size_t i = 0; i < delays.size(); ++i)
+        (i % 2 == 0 ? firstHalves : secondHalves).push_back(delays[i]);
+    QVERIFY2(median(firstHalves) >= 5, qPrintable(QString::number(median(firstHalves))));
+    QVERIFY2(median(secondHalves) <= 3, qPrintable(QString::number(median(secondHalves))));
 }
 
 // With continuous capture a device that delivers nothing is stood in for by 10 ms frames of

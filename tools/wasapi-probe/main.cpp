@@ -191,7 +191,7 @@ void probeLoopback(AudioEndpoint &endpoint)
     const auto end = Clock::now() + std::chrono::milliseconds(200);
     while (!failed && Clock::now() < end) {
         // Wakes at the packet event, or polls where the system signals none.
-        stream->waitForPacket(10);
+        stream->waitForPacket(1, 10);
         std::uint32_t next = 0;
         failed = !stream->nextPacketSize(next);
         while (!failed && next > 0) {

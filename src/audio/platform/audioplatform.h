@@ -54,10 +54,11 @@ public:
     virtual StreamFormat format() const = 0;
     virtual bool start() = 0;
     virtual void stop() = 0;
-    // Returns when a packet may have become ready since the last wait, or after the timeout.
-    // A sound system that never signals makes this a plain sleep, so readers still ask
-    // nextPacketSize after every wait.
-    virtual void waitForPacket(int timeoutMs) = 0;
+    // Returns once at least the given number of frames is ready to be read (a sound system
+    // that cannot count them: at its next packet), or after the timeout. A sound system that
+    // never signals makes this a plain sleep, so readers still ask nextPacketSize after every
+    // wait, and a wait may also end early.
+    virtual void waitForPacket(std::uint32_t frames, int timeoutMs) = 0;
     // Frames in the next ready packet (0 when none is ready); false when the stream failed.
     virtual bool nextPacketSize(std::uint32_t &frames) = 0;
     virtual bool getBuffer(CapturePacket &packet) = 0;

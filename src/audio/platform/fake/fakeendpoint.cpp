@@ -68,15 +68,19 @@ public:
         endpoint->changed.notify_all();
     }
 
-    void waitForPacket(int timeoutMs) override
+    void waitForPacket(std::uint32_t frames, int timeoutMs) override
     {
         std::unique_lock<std::mutex> lock(endpoint->mutex);
         ++endpoint->readersWaiting;
         ++endpoint->packetWaitCount;
         endpoint->changed.notify_all();
-        endpoint->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [this] { return endpoint->pendingPacketEvents > 0; });
-        endpoint->pendingPacketEvents = 0;
+        const auto ready = [this, frames] {
+            std::uint64_t queued = 0;
+            for (const FakeEndpoint::Packet &packet : endpoint->packets)
+                queued += packet.frames;
+            return endpoint->packetEvents && started && queued >= frames;
+        };
+        endpoint->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
         --endpoint->readersWaiting;
     }
 
@@ -353,8 +357,6 @@ void FakeEndpoint::feedPacket(std::vector<unsigned char> bytes, std::uint32_t fr
 {
     std::lock_guard<std::mutex> lock(mutex);
     packets.push_back(Packet{std::move(bytes), frames, silent});
-    if (packetEvents)
-        ++pendingPacketEvents;
     changed.notify_all();
 }
 
@@ -388,6 +390,7 @@ void FakeEndpoint::setPacketEvents(bool fire)
 {
     std::lock_guard<std::mutex> lock(mutex);
     packetEvents = fire;
+    changed.notify_all();
 }
 
 void FakeEndpoint::setCaptureDelay(std::int64_t delayUs)

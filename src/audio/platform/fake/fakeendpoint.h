@@ -49,7 +49,7 @@ public:
     void feedInt16(const std::vector<std::int16_t> &samples);
     // A packet flagged silent whose bytes hold loud garbage.
     void feedSilence(std::uint32_t frames);
-    // Whether feeding a packet signals the loopback streams' packet event (it does until
+    // Whether a reader waiting for frames wakes as soon as enough are queued (it does until
     // set); when it does not, a wait for a packet lasts its whole timeout.
     void setPacketEvents(bool fire);
     // The delay, in microseconds, that lent packets report from now on (-1, unknown, until
@@ -124,7 +124,6 @@ private:
     int lentPackets = 0;
     int releasedPackets = 0;
     bool packetEvents = true;
-    int pendingPacketEvents = 0;
     std::int64_t captureDelayUs = -1;
     int readersWaiting = 0;
     int packetWaitCount = 0;

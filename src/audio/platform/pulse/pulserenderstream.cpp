@@ -4,6 +4,7 @@
 #include "audio/platform/pulse/pulsestream.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -86,12 +87,18 @@ void PulseRenderStream::stop()
 
 void PulseRenderStream::waitForEvent(int timeoutMs)
 {
-    event.wait(timeoutMs);
+    std::unique_lock<std::mutex> lock(eventMutex);
+    eventSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled; });
+    signalled = false;
 }
 
 void PulseRenderStream::wake()
 {
-    event.signal();
+    {
+        std::lock_guard<std::mutex> lock(eventMutex);
+        signalled = true;
+    }
+    eventSignal.notify_one();
 }
 
 bool PulseRenderStream::currentPadding(std::uint32_t &frames)

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "audio/platform/audioplatform.h"
-#include "audio/platform/pulse/wakeevent.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <pulse/sample.h>
 #include <string>
 #include <vector>
@@ -42,7 +43,9 @@ private:
     // a copy. Only the render thread touches it.
     std::vector<unsigned char> buffer;
 
-    WakeEvent event;
+    std::mutex eventMutex; // guards signalled
+    std::condition_variable eventSignal;
+    bool signalled = false; // auto-reset: a wait consumes it
 
     // Last, so that it goes first: its callbacks use the event above.
     std::unique_ptr<PulseStream> stream;

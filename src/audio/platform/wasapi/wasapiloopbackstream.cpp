@@ -87,7 +87,8 @@ void WasapiLoopbackStream::stop()
     client->Stop();
 }
 
-void WasapiLoopbackStream::waitForPacket(int timeoutMs)
+// The event cannot count frames: it is signalled for every packet.
+void WasapiLoopbackStream::waitForPacket(std::uint32_t, int timeoutMs)
 {
     const DWORD timeout = timeoutMs < 0 ? 0 : DWORD(timeoutMs);
     if (event)

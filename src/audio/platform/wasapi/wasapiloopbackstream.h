@@ -21,7 +21,7 @@ public:
     StreamFormat format() const override { return streamFormat; }
     bool start() override;
     void stop() override;
-    void waitForPacket(int timeoutMs) override;
+    void waitForPacket(std::uint32_t frames, int timeoutMs) override;
     bool nextPacketSize(std::uint32_t &frames) override;
     bool getBuffer(CapturePacket &packet) override;
     void releaseBuffer(std::uint32_t frames) override;
