@@ -8,11 +8,15 @@ constexpr std::chrono::milliseconds pollInterval(10);
 // Frames of the 10 ms frame the consumers build, which is also what silence is given in.
 constexpr std::uint32_t frameFrames =
     std::uint32_t(CaptureConverter::outputRate / 1000 * SilenceFiller::period.count());
+// One sample frame at the rate the consumers get.
+const CaptureClock::duration sampleLength = std::chrono::duration_cast<CaptureClock::duration>(
+    std::chrono::nanoseconds(std::int64_t(1000000000) / CaptureConverter::outputRate));
 
 } // namespace
 
 WasapiCapture::WasapiCapture()
-    : silentFrame(std::size_t(frameFrames) * CaptureConverter::outputChannels, 0.0f)
+    : silenceFiller(CaptureConverter::outputRate),
+      silentFrame(std::size_t(frameFrames) * CaptureConverter::outputChannels, 0.0f)
 {
     AudioPlatform::instance().attachThread();
 }
@@ -82,12 +86,8 @@ void WasapiCapture::captureLoop()
             captureClient->waitForPacket(framesToCompleteFrame(), int(pollInterval.count()));
         else
             std::this_thread::sleep_for(pollInterval);
-        const bool heard = drain();
-        const auto now = SilenceFiller::Clock::now();
-        if (heard)
-            silenceFiller.heard(now);
-        else
-            fillSilence(now);
+        if (!drain())
+            fillSilence(SilenceFiller::Clock::now());
     }
     platform.detachThread();
 }
@@ -113,10 +113,19 @@ bool WasapiCapture::drain()
 void WasapiCapture::deliverPacket(const CapturePacket &packet)
 {
     std::uint64_t frames = 0;
+    const CaptureClock::time_point now = CaptureClock::now();
+    CaptureClock::time_point mixed = now;
+    if (packet.delayUs >= 0)
+        mixed -= std::chrono::microseconds(packet.delayUs);
     const float *samples = converter.convert(packet.data, packet.frames, packet.silent, frames);
+    // What silence already stood in for is not sent again.
+    const std::uint32_t covered =
+        silenceFiller.heard(now, mixed, std::uint32_t(frames), packet.delayUs >= 0);
+    frames -= covered;
     frameFill = std::uint32_t((frameFill + frames) % frameFrames);
     if (frames > 0)
-        callback(samples, frames);
+        callback(samples + std::size_t(covered) * CaptureConverter::outputChannels, frames,
+                 mixed + covered * sampleLength);
 }
 
 std::uint32_t WasapiCapture::framesToCompleteFrame() const
@@ -133,12 +142,13 @@ std::uint32_t WasapiCapture::framesToCompleteFrame() const
 
 void WasapiCapture::fillSilence(SilenceFiller::Clock::time_point now)
 {
-    SilenceFiller::Clock::time_point firstDue;
-    // Taken also while switched off, so that switching on in the middle of a quiet spell
+    // Counted also while switched off, so that switching on in the middle of a quiet spell
     // goes on at the pace instead of catching up on the whole spell at once.
-    const int frames = silenceFiller.take(now, firstDue);
-    if (!continuous || !callback)
+    const bool fill = continuous && callback;
+    SilenceFiller::Clock::time_point firstMixed;
+    const int frames = silenceFiller.take(now, fill, firstMixed);
+    if (!fill)
         return;
     for (int i = 0; i < frames && running; ++i)
-        callback(silentFrame.data(), frameFrames);
+        callback(silentFrame.data(), frameFrames, firstMixed + i * SilenceFiller::period);
 }

@@ -6,6 +6,7 @@
 #include "audio/silencefiller.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,8 +15,12 @@
 #include <vector>
 
 // Receives each captured packet as 48000 Hz, 2-channel interleaved float samples with its
-// frame count; the samples are valid only during the call.
-using CaptureCallback = std::function<void(const float *samples, std::uint64_t frameCount)>;
+// frame count and the moment its first frame left the computer's mixer (as well as the sound
+// system can tell; the moment it was handed over where it cannot); the samples are valid
+// only during the call.
+using CaptureClock = std::chrono::steady_clock;
+using CaptureCallback = std::function<void(const float *samples, std::uint64_t frameCount,
+                                           CaptureClock::time_point mixed)>;
 
 // Records what an output endpoint plays (loopback) and hands it, packet by packet, to a
 // callback on a capture thread of its own. The thread either sleeps 10 ms between polls of

@@ -24,7 +24,7 @@ void CaptureLatencyMeter::packetArrived(Clock::time_point origin, std::size_t fr
     anchored = true;
 }
 
-void CaptureLatencyMeter::frameSent(Clock::time_point sentAt)
+void CaptureLatencyMeter::frameDone(Clock::time_point sentAt)
 {
     if (!anchored)
         return;

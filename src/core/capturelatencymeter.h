@@ -25,8 +25,9 @@ public:
     // framed, behind framesWaiting frames of earlier packets that still wait for a frame.
     // The waiting frames are taken to run without a break up to the packet.
     void packetArrived(Clock::time_point origin, std::size_t framesWaiting);
-    // Capture thread: the oldest waiting frame was sent.
-    void frameSent(Clock::time_point sentAt);
+    // Capture thread: the oldest waiting frame has left, sent (or dropped, when it could not
+    // be encoded, which still moves the count on).
+    void frameDone(Clock::time_point sentAt);
 
     // Any thread: the latest read-out in whole milliseconds; 0 until the first second of
     // frames is over, and after reset.

@@ -23,7 +23,7 @@ class Received
 public:
     CaptureCallback callback()
     {
-        return [this](const float *samples, std::uint64_t frames) {
+        return [this](const float *samples, std::uint64_t frames, Clock::time_point) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 all.insert(all.end(), samples, samples + frames * 2);

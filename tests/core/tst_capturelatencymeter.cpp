@@ -31,7 +31,7 @@ public:
             waiting += std::size_t(packetFrames);
             while (waiting >= std::size_t(frameFrames)) {
                 waiting -= std::size_t(frameFrames);
-                meter.frameSent(now + sendAfter);
+                meter.frameDone(now + sendAfter);
             }
             now += period;
         }
@@ -106,7 +106,7 @@ void TestCaptureLatencyMeter::readsZeroUntilASecondIsOverAndAfterReset()
     meter.reset();
     QCOMPARE(meter.latencyMs(), 0);
     // Frames sent before any packet arrived after the reset have no origin to measure from.
-    meter.frameSent(stream.now);
+    meter.frameDone(stream.now);
     Stream again(meter, 480, milliseconds(15));
     again.now = stream.now;
     again.run(milliseconds(1500));
@@ -136,7 +136,7 @@ void TestCaptureLatencyMeter::aBreakInTheCaptureDoesNotCarryOver()
     Stream second(meter, 240, milliseconds(20));
     second.now = first.now + milliseconds(500);
     meter.packetArrived(second.now - milliseconds(20), 240);
-    meter.frameSent(second.now);
+    meter.frameDone(second.now);
     second.run(milliseconds(2100));
     QCOMPARE(meter.latencyMs(), 20);
 }
