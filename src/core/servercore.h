@@ -10,6 +10,7 @@
 
 class DeviceWatcher;
 class PlayerPath;
+class QTimer;
 class StreamSender;
 class UdpSocket;
 class VirtualMicrophone;
@@ -42,6 +43,9 @@ class ServerCore : public QObject
     // answers but has no output devices, 2 it cannot be reached.
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
+    Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
+                   continuousCaptureChanged)
 
 public:
     explicit ServerCore(QObject *parent = nullptr);
@@ -64,6 +68,12 @@ public:
     void setPlayerMode(int newMode);
     int soundSystemState() const { return deviceLists.state(); }
     bool canCreateVirtualMicrophone() const;
+    // The capture wakes when audio is ready instead of polling every 10 ms.
+    bool eventSync() const { return eventSyncEnabled; }
+    void setEventSync(bool enabled);
+    // A device that delivers nothing while streaming is stood in for by silence.
+    bool continuousCapture() const { return continuousEnabled; }
+    void setContinuousCapture(bool enabled);
 
 signals:
     void runningChanged();
@@ -77,6 +87,8 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void eventSyncChanged();
+    void continuousCaptureChanged();
 
 public:
     Q_INVOKABLE void refreshDevices();
@@ -101,6 +113,8 @@ private:
     void stopSequence(int runningMode);
     void followDevices();
     void announce(const DeviceLists::Changes &changes);
+    // Once a second while streaming: the sender's latency becomes the read-out.
+    void publishLatency(int ms);
     void endConnectionTo(const QString &address);
     void toggleMute();
 
@@ -112,6 +126,7 @@ private:
     PlayerPath *playerPath = nullptr;
     Discovery *discovery = nullptr;
     DeviceWatcher *deviceWatcher = nullptr;
+    QTimer *latencyTimer = nullptr;
 
     // GUI thread only.
     QString connectedServer;
@@ -123,4 +138,6 @@ private:
     int mode = Mode::server;
     // Made on request, or taken over from a run that ended without removing it.
     std::unique_ptr<VirtualMicrophone> virtualMicrophone;
+    bool eventSyncEnabled = true;
+    bool continuousEnabled = true;
 };

@@ -107,7 +107,7 @@ void TestServerCore::surfaceTheWindowBindsTo()
              QStringList({"isRunning", "audioDevices", "selectedDevice", "outputDevices",
                           "selectedOutputDevice", "connectedDevices", "serverName", "hostname",
                           "localIp", "captureLatencyMs", "playerMode", "soundSystemState",
-                          "canCreateVirtualMicrophone"}));
+                          "canCreateVirtualMicrophone", "eventSync", "continuousCapture"}));
     QVERIFY(meta.property(meta.indexOfProperty("hostname")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("localIp")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("canCreateVirtualMicrophone")).isConstant());
@@ -120,7 +120,8 @@ void TestServerCore::surfaceTheWindowBindsTo()
                           "outputDevicesChanged()", "selectedOutputDeviceChanged()",
                           "connectedDevicesChanged()", "captureLatencyMsChanged()",
                           "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
-                          "soundSystemStateChanged()", "refreshDevices()", "startServer()",
+                          "soundSystemStateChanged()", "eventSyncChanged()",
+                          "continuousCaptureChanged()", "refreshDevices()", "startServer()",
                           "stopServer()", "connectToAddress(QString)",
                           "setDeviceVolume(QString,int)", "createVirtualMicrophone()"}));
 }
