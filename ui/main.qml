@@ -35,6 +35,18 @@ Window {
         mainWindow.requestActivate()
     }
 
+    // The capture's switches live in the settings and act in the core; neither knows the other.
+    Binding {
+        target: serverCore
+        property: "eventSync"
+        value: appConfig.enableEventSync
+    }
+    Binding {
+        target: serverCore
+        property: "continuousCapture"
+        value: appConfig.continuousCapture
+    }
+
     onClosing: function (closeEvent) {
         if (appConfig.minimizeToTray && mainWindow.trayAvailable) {
             closeEvent.accepted = false

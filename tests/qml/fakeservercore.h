@@ -27,6 +27,9 @@ class FakeServerCore : public QObject
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
+    Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
+                   continuousCaptureChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -49,6 +52,10 @@ public:
     int soundSystemState() const { return soundState; }
     // Constant on the real core: stage it before the page is made.
     bool canCreateVirtualMicrophone() const { return virtualMicrophoneSupported; }
+    bool eventSync() const { return eventSyncOn; }
+    void setEventSync(bool on);
+    bool continuousCapture() const { return continuousCaptureOn; }
+    void setContinuousCapture(bool on);
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -77,6 +84,8 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void eventSyncChanged();
+    void continuousCaptureChanged();
     void callsChanged();
 
 private:
@@ -95,4 +104,6 @@ private:
     int soundState = 0;
     bool virtualMicrophoneSupported = false;
     QVariantMap virtualMicrophone; // the device createVirtualMicrophone lists
+    bool eventSyncOn = true;
+    bool continuousCaptureOn = true;
 };
