@@ -14,8 +14,8 @@
 // Every command is answered "ok COMMAND MS" once it has returned, MS being how long the
 // core took; changes of isRunning are printed as "event running=0|1 at=MS", each change
 // of a device list or of the sound system's state as
-// "event devices state=N audio=ID,ID,... output=ID,ID,... at=MS", and every latency read-out
-// as "event latency=MS at=MS".
+// "event devices state=N audio=ID,ID,... output=ID,ID,... at=MS", changes of eventSync as
+// "event eventsync=0|1 at=MS", and every latency read-out as "event latency=MS at=MS".
 
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
@@ -139,6 +139,11 @@ int main(int argc, char **argv)
     QObject::connect(&core, &ServerCore::audioDevicesChanged, &core, reportDevices);
     QObject::connect(&core, &ServerCore::outputDevicesChanged, &core, reportDevices);
     QObject::connect(&core, &ServerCore::soundSystemStateChanged, &core, reportDevices);
+    QObject::connect(&core, &ServerCore::eventSyncChanged, &core, [&] {
+        say(QStringLiteral("event eventsync=%1 at=%2")
+                .arg(core.eventSync() ? 1 : 0)
+                .arg(driver.now()));
+    });
     QObject::connect(&core, &ServerCore::telemetryUpdated, &core, [&](int ms) {
         say(QStringLiteral("event latency=%1 at=%2").arg(ms).arg(driver.now()));
     });
