@@ -29,12 +29,6 @@ Window {
         value: appConfig.darkTheme
     }
 
-    function restore() {
-        mainWindow.show()
-        mainWindow.raise()
-        mainWindow.requestActivate()
-    }
-
     // The capture's switches live in the settings and act in the core; neither knows the other.
     Binding {
         target: serverCore
@@ -45,6 +39,12 @@ Window {
         target: serverCore
         property: "continuousCapture"
         value: appConfig.continuousCapture
+    }
+
+    function restore() {
+        mainWindow.show()
+        mainWindow.raise()
+        mainWindow.requestActivate()
     }
 
     onClosing: function (closeEvent) {
