@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHostInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -322,6 +323,10 @@ void TestServerEndToEnd::suspendedSinkStreamsSilenceOnlyWithContinuousCapture()
     {
         const Suspension suspension;
         QVERIFY(suspension.ok);
+        // PipeWire answers the request and keeps a sink that is recorded running.
+        const QString sinks = pactl({"list", "short", "sinks"});
+        if (!sinks.contains(QRegularExpression("\\sspeakers\\s.*\\sSUSPENDED\\b")))
+            QSKIP("this sound server does not suspend a sink that is being recorded");
         // The first second reported is only partly suspended, the next two wholly.
         for (int second = 0; second < 3; ++second)
             suspended << peer.waitForLine("t=", 2000);

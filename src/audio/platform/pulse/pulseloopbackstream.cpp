@@ -11,12 +11,11 @@ namespace {
 constexpr int sampleRate = 48000;
 constexpr int channels = 2;
 constexpr int frameBytes = channels * 4;
-// How much audio the server is asked to send at a time, 5 ms. With the capture woken when
-// its frame is complete, 10, 5 and 2.5 ms measured the same within a millisecond on null
-// sinks (which send pieces of about 1.5 ms whatever is asked; bench/README.md); 5 ms came
-// out best, and on a sink that does follow the request it halves the wait for the piece
-// that completes a frame at little cost.
-constexpr int fragmentFrames = 240;
+// How much audio the server is asked to send at a time, 10 ms. With the capture woken when
+// its frame is complete, 10, 5 and 2.5 ms measured the same within about a millisecond on
+// the test server's null sinks (bench/README.md). A smaller request would also make
+// PipeWire run its whole graph, every program's audio, at that period while we stream.
+constexpr int fragmentFrames = 480;
 // What the queue holds at most: a capture thread held up for longer leaves the rest with
 // the server.
 constexpr std::size_t queueFrames = sampleRate;
