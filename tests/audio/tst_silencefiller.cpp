@@ -10,6 +10,16 @@ namespace {
 constexpr int rate = 48000;
 const Clock::time_point start{milliseconds(5000)};
 
+// A filler that has heard 10 ms of audio arrive at start, 4 ms after it left the mixer: the
+// stream's timeline reaches start + 6 ms.
+SilenceFiller afterOnePacket(bool timed = true)
+{
+    SilenceFiller filler(rate);
+    filler.restart(start);
+    filler.heard(start, start - milliseconds(4), 480, timed);
+    return filler;
+}
+
 } // namespace
 
 class TestSilenceFiller : public QObject
@@ -52,10 +62,7 @@ void TestSilenceFiller::framesFallDueOnTheClockAfterTheGap()
 // it late: the 40 ms the silence took are dropped.
 void TestSilenceFiller::lateAudioIsNotSentOnTopOfTheSilence()
 {
-    SilenceFiller filler(rate);
-    filler.restart(start);
-    // 10 ms of audio that left the mixer 4 ms before it arrived: up to start + 6 ms.
-    filler.heard(start, start - milliseconds(4), 480, true);
+    SilenceFiller filler = afterOnePacket();
     Clock::time_point mixed;
     QCOMPARE(filler.take(start + milliseconds(55), true, mixed), 3);
     QCOMPARE(mixed, start + milliseconds(6));
@@ -72,9 +79,7 @@ void TestSilenceFiller::lateAudioIsNotSentOnTopOfTheSilence()
 
 void TestSilenceFiller::audioAfterARealPauseIsKeptWhole()
 {
-    SilenceFiller filler(rate);
-    filler.restart(start);
-    filler.heard(start, start - milliseconds(4), 480, true);
+    SilenceFiller filler = afterOnePacket();
     Clock::time_point mixed;
     QCOMPARE(filler.take(start + milliseconds(2000), true, mixed), 197);
     // Played after the pause: it left the mixer just now, after where the silence reached.
@@ -98,9 +103,7 @@ void TestSilenceFiller::nothingIsDroppedWithoutTiming()
     QFETCH(bool, timedAfter);
     QFETCH(bool, filled);
 
-    SilenceFiller filler(rate);
-    filler.restart(start);
-    filler.heard(start, start - milliseconds(4), 480, timedBefore);
+    SilenceFiller filler = afterOnePacket(timedBefore);
     Clock::time_point mixed;
     QCOMPARE(filler.take(start + milliseconds(61), filled, mixed), 4);
     QCOMPARE(filler.heard(start + milliseconds(62), start + milliseconds(6), 480, timedAfter), 0u);
