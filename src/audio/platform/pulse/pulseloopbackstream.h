@@ -40,7 +40,7 @@ private:
     void stateChanged();
 
     // Guards queue and wantedFrames; `arrived` is notified when the queue has grown to
-    // wantedFrames or the stream stopped running.
+    // wantedFrames (a stream that fails wakes no one: the reader's wait times out).
     std::mutex queueMutex;
     std::condition_variable arrived;
     CaptureQueue queue;
