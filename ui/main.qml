@@ -37,6 +37,18 @@ Window {
         value: appConfig.askBeforeStreaming
     }
 
+    // The capture's switches live in the settings and act in the core; neither knows the other.
+    Binding {
+        target: serverCore
+        property: "eventSync"
+        value: appConfig.enableEventSync
+    }
+    Binding {
+        target: serverCore
+        property: "continuousCapture"
+        value: appConfig.continuousCapture
+    }
+
     // Also what a second start of the program calls to bring this window forward.
     function restore() {
         if (mainWindow.visibility === Window.Minimized)

@@ -3,8 +3,10 @@
 // end-to-end tests' server driver) and ffmpeg's RTP pipeline with the same codec settings
 // capture the same monitor at the same time, so every click is measured by all of them;
 // one receiver code decodes every stream. A recorder of the monitor in 1 ms blocks gives
-// the reference time of each click. See bench/README.md.
-//   bench_serverlatency [--clicks N] [--json FILE]
+// the reference time of each click. The program's EventSync switch goes on and off every
+// few clicks, so that both settings are measured side by side; the program's own latency
+// read-out is kept for each. See bench/README.md.
+//   bench_serverlatency [--clicks N] [--json FILE]      (N clicks with EventSync on, N off)
 
 #include "benchmain.h"
 #include "clickplayer.h"
@@ -16,11 +18,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMap>
 #include <QStandardPaths>
 #include <QStringList>
-
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -30,6 +33,14 @@ constexpr double clickPeriodMs = 700.5; // walks the click across the 10 ms fram
 constexpr double threshold = 0.1;       // the clicks peak at 0.5
 constexpr double matchWindowMs = 350;
 constexpr int warmUpClicks = 2;
+// EventSync is on for this many clicks, then off for as many, and so on: with the click's
+// half-millisecond walk each setting still meets every place in the frame.
+constexpr int blockClicks = 8;
+// A latency read-out covers the frames of the second before it, and that second may have
+// begun up to a second earlier: it belongs to a setting only if it held that long.
+constexpr qint64 readOutSpanMs = 2000;
+// Opus's look-ahead in the audio application: what the decoded click lags the captured one.
+constexpr double codecDelayMs = 6.5;
 const QString sink = QStringLiteral("speakers");
 const char *const phoneAddress = "127.0.0.2";
 constexpr std::uint16_t audioPort = 8080;
@@ -41,17 +52,23 @@ struct Pipeline
     QString label;
     std::unique_ptr<OpusReceiver> receiver;
     std::unique_ptr<E2e::Child> encoder; // ffmpeg; none for the program, driven apart
-    std::vector<double> latencies;
-    int missed = 0;
+    // Per click the reference heard after the warm-up: its number and the latency, if the
+    // pipeline heard it.
+    std::vector<std::pair<int, std::optional<double>>> latencies;
 };
 
 QStringList ffmpegArguments(const QString &monitor, const QString &application, int port)
 {
-    return {"-hide_banner", "-loglevel",     "error",       "-f",         "pulse",
-            "-fragment_size", "480",         "-i",          monitor,      "-c:a",
-            "libopus",       "-application", application,   "-frame_duration", "10",
-            "-b:a",          "128k",         "-f",          "rtp",
-            QStringLiteral("rtp://127.0.0.1:%1").arg(port)};
+    return {"-hide_banner", "-loglevel",
+            "error",        "-f",
+            "pulse",        "-fragment_size",
+            "480",          "-i",
+            monitor,        "-c:a",
+            "libopus",      "-application",
+            application,    "-frame_duration",
+            "10",           "-b:a",
+            "128k",         "-f",
+            "rtp",          QStringLiteral("rtp://127.0.0.1:%1").arg(port)};
 }
 
 // User and system time of a process so far, in seconds.
@@ -65,23 +82,96 @@ double cpuSeconds(qint64 pid)
     return (fields.value(12).toDouble() + fields.value(13).toDouble()) / sysconf(_SC_CLK_TCK);
 }
 
-// For each reference click, the first onset of the pipeline after it within the window.
-void match(const std::vector<BenchClock::time_point> &reference, Pipeline &pipeline)
+bool eventSyncFor(int click)
+{
+    return click < warmUpClicks || (click - warmUpClicks) / blockClicks % 2 == 0;
+}
+
+// For each reference click, the first onset of the pipeline after it within the window. A
+// click is numbered by when it was heard, since the reference too may miss one on a busy
+// machine; it is heard less than a period after it was played.
+void match(const std::vector<BenchClock::time_point> &reference, BenchClock::time_point began,
+           Pipeline &pipeline)
 {
     const auto &onsets = pipeline.receiver->onsets();
-    for (std::size_t i = warmUpClicks; i < reference.size(); ++i) {
-        bool found = false;
+    for (const BenchClock::time_point &click : reference) {
+        const int number = int(millisecondsBetween(began, click) / clickPeriodMs);
+        if (number < warmUpClicks)
+            continue;
+        std::optional<double> latency;
         for (const auto &onset : onsets) {
-            const double ms = millisecondsBetween(reference[i], onset);
+            const double ms = millisecondsBetween(click, onset);
             if (ms >= 0 && ms < matchWindowMs) {
-                pipeline.latencies.push_back(ms);
-                found = true;
+                latency = ms;
                 break;
             }
         }
-        if (!found)
-            ++pipeline.missed;
+        pipeline.latencies.push_back({number, latency});
     }
+}
+
+// The latencies of the clicks for which select(click) holds; missed counts the others.
+std::vector<double> heard(const Pipeline &pipeline, bool (*select)(int), int &missed)
+{
+    std::vector<double> latencies;
+    missed = 0;
+    for (const auto &[number, latency] : pipeline.latencies) {
+        if (!select(number))
+            continue;
+        if (latency)
+            latencies.push_back(*latency);
+        else
+            ++missed;
+    }
+    return latencies;
+}
+
+bool anyClick(int)
+{
+    return true;
+}
+
+bool eventSyncOn(int click)
+{
+    return eventSyncFor(click);
+}
+
+bool eventSyncOff(int click)
+{
+    return !eventSyncFor(click);
+}
+
+// The driver's latency read-outs, by the EventSync setting that held for the whole span they
+// cover; from its "event eventsync=" and "event latency=" lines, on the driver's clock.
+QMap<bool, std::vector<double>> readOuts(const QStringList &lines)
+{
+    QList<QPair<qint64, bool>> switches{{0, true}};
+    QMap<bool, std::vector<double>> values;
+    for (const QString &line : lines) {
+        const QMap<QString, QString> fields = E2e::fields(line);
+        const qint64 at = fields.value("at").toLongLong();
+        if (fields.contains("eventsync")) {
+            switches.append({at, fields.value("eventsync") == "1"});
+        } else if (fields.contains("latency") && at >= readOutSpanMs + 1000) {
+            if (switches.last().first <= at - readOutSpanMs)
+                values[switches.last().second].push_back(fields.value("latency").toDouble());
+        }
+    }
+    return values;
+}
+
+void print(const QString &label, const std::vector<double> &latencies, int missed,
+           QJsonObject &results, const QString &key, int packets)
+{
+    const Distribution latency = distributionOf(latencies);
+    std::printf("  %-34s median %6.2f  p90 %6.2f  max %6.2f  (%zu heard, %d missed, %d "
+                "packets)\n",
+                qPrintable(label), latency.median, latency.p90, latency.max, latency.count, missed,
+                packets);
+    QJsonObject entry = ResultFile::toJson(latency);
+    entry.insert("missed", missed);
+    entry.insert("label", label);
+    results.insert(key, entry);
 }
 
 } // namespace
@@ -90,7 +180,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     using BenchMain::option;
-    const int clicks = option("--clicks", "40").toInt();
+    const int clicksEach = option("--clicks", "40").toInt();
+    const int clicks = 2 * ((clicksEach + blockClicks - 1) / blockClicks) * blockClicks;
     const QString jsonPath = option("--json", "");
 
     if (!BenchMain::inPrivateNetwork())
@@ -102,16 +193,19 @@ int main(int argc, char **argv)
     }
 
     std::vector<Pipeline> pipelines;
-    pipelines.push_back({"ours", "KestruneServer",
+    pipelines.push_back({"ours",
+                         "KestruneServer",
                          std::make_unique<OpusReceiver>(OpusReceiver::audioDatagram, threshold),
-                         nullptr, {}, 0});
+                         nullptr,
+                         {}});
     const bool haveFfmpeg = !QStandardPaths::findExecutable("ffmpeg").isEmpty();
     if (haveFfmpeg) {
         for (const QString &application : {QStringLiteral("audio"), QStringLiteral("lowdelay")})
             pipelines.push_back({"ffmpeg_" + application,
                                  "ffmpeg RTP, -application " + application,
                                  std::make_unique<OpusReceiver>(OpusReceiver::rtp, threshold),
-                                 std::make_unique<E2e::Child>(), {}, 0});
+                                 std::make_unique<E2e::Child>(),
+                                 {}});
     } else {
         std::fprintf(stderr, "ffmpeg not found: measuring the program alone\n");
     }
@@ -131,7 +225,7 @@ int main(int argc, char **argv)
             return 1;
     }
     E2e::Driver program;
-    if (!program.start({"--device", sink, "--start"})) {
+    if (!program.start({"--device", sink, "--start", "--eventsync", "1"})) {
         std::fprintf(stderr, "the server driver did not start\n");
         return 1;
     }
@@ -145,17 +239,47 @@ int main(int argc, char **argv)
     if (!player.start(sink.toStdString(), clickPeriodMs))
         return 1;
     const qint64 programPid = program.process.processId();
-    const double cpuBefore = cpuSeconds(programPid);
     const BenchClock::time_point clicksBegan = BenchClock::now();
-    const auto end = BenchClock::now() +
-                     std::chrono::milliseconds(qint64((clicks + warmUpClicks) * clickPeriodMs));
-    while (BenchClock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        hello(); // stays registered
+    const auto at = [&](double clicksIn) {
+        return clicksBegan + std::chrono::microseconds(qint64(clicksIn * clickPeriodMs * 1000));
+    };
+    // EventSync changes half a click period before the first click of each block; the
+    // program's CPU time is read at every change and shared out to the setting that held.
+    QMap<bool, double> cpu{{true, 0}, {false, 0}};
+    QMap<bool, double> seconds{{true, 0}, {false, 0}};
+    bool setting = true;
+    double cpuAtChange = cpuSeconds(programPid);
+    BenchClock::time_point changed = BenchClock::now();
+    const auto account = [&] {
+        const double now = cpuSeconds(programPid);
+        cpu[setting] += now - cpuAtChange;
+        seconds[setting] += millisecondsBetween(changed, BenchClock::now()) / 1000;
+        cpuAtChange = now;
+        changed = BenchClock::now();
+    };
+    auto nextHello = BenchClock::now() + std::chrono::seconds(2);
+    for (int block = 0; block * blockClicks < clicks; ++block) {
+        const auto blockStarts = at(warmUpClicks + block * blockClicks - 0.5);
+        while (BenchClock::now() < blockStarts) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (BenchClock::now() >= nextHello) {
+                hello(); // stays registered
+                nextHello += std::chrono::seconds(2);
+            }
+        }
+        account();
+        setting = eventSyncFor(warmUpClicks + block * blockClicks);
+        program.command(setting ? "eventsync 1" : "eventsync 0");
     }
+    while (BenchClock::now() < at(warmUpClicks + clicks)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (BenchClock::now() >= nextHello) {
+            hello();
+            nextHello += std::chrono::seconds(2);
+        }
+    }
+    account();
     player.stop();
-    const double programCpuShare = (cpuSeconds(programPid) - cpuBefore) /
-                                   (millisecondsBetween(clicksBegan, BenchClock::now()) / 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the last click arrives
     reference.stop();
     for (Pipeline &pipeline : pipelines) {
@@ -166,25 +290,58 @@ int main(int argc, char **argv)
     program.quit();
 
     QJsonObject results;
-    std::printf("server-mode latency, click in the sink to the decoded frame (ms), %zu clicks:\n",
+    for (Pipeline &pipeline : pipelines)
+        match(reference.onsets(), clicksBegan, pipeline);
+    std::printf("server-mode latency, click in the sink to the decoded frame (ms), %zu clicks, "
+                "EventSync on and off by turns of %d:\n",
                 reference.onsets().size() > std::size_t(warmUpClicks)
                     ? reference.onsets().size() - warmUpClicks
-                    : 0);
-    for (Pipeline &pipeline : pipelines) {
-        match(reference.onsets(), pipeline);
-        const Distribution latency = distributionOf(pipeline.latencies);
-        std::printf("  %-32s median %6.2f  p90 %6.2f  max %6.2f  (%zu heard, %d missed, %d "
-                    "packets)\n",
-                    qPrintable(pipeline.label), latency.median, latency.p90, latency.max,
-                    latency.count, pipeline.missed, pipeline.receiver->packets());
-        QJsonObject entry = ResultFile::toJson(latency);
-        entry.insert("missed", pipeline.missed);
-        entry.insert("label", pipeline.label);
-        results.insert(pipeline.key, entry);
+                    : 0,
+                blockClicks);
+    int missed = 0;
+    const Pipeline &ours = pipelines[0];
+    const std::vector<double> on = heard(ours, eventSyncOn, missed);
+    print("KestruneServer, EventSync on", on, missed, results, "ours_on", ours.receiver->packets());
+    const std::vector<double> off = heard(ours, eventSyncOff, missed);
+    print("KestruneServer, EventSync off", off, missed, results, "ours_off",
+          ours.receiver->packets());
+    for (std::size_t i = 1; i < pipelines.size(); ++i) {
+        const std::vector<double> all = heard(pipelines[i], anyClick, missed);
+        print(pipelines[i].label, all, missed, results, pipelines[i].key,
+              pipelines[i].receiver->packets());
     }
-    std::printf("  the program's CPU meanwhile: %.2f %% of one core\n", 100 * programCpuShare);
-    results.insert("program_cpu_share", programCpuShare);
+
+    // The read-out against the measurement: the codec's look-ahead and the receiver's decode
+    // are outside what the program can see.
+    const double receiverMs = distributionOf(ours.receiver->decodeMs()).median;
+    const QMap<bool, std::vector<double>> readOut = readOuts(program.lines);
+    std::printf("  the program's read-out (median of the values of each setting), against the "
+                "median less %.1f ms codec delay and %.2f ms decode:\n",
+                codecDelayMs, receiverMs);
+    QJsonObject readOutResults;
+    for (const bool eventSync : {true, false}) {
+        const Distribution values = distributionOf(readOut.value(eventSync));
+        const double measured = distributionOf(eventSync ? on : off).median;
+        const double expected = measured - codecDelayMs - receiverMs;
+        std::printf("    EventSync %-3s read-out %5.1f ms (%zu values), measured %5.2f ms, "
+                    "difference %+.2f ms\n",
+                    eventSync ? "on" : "off", values.median, values.count, expected,
+                    values.median - expected);
+        QJsonObject entry{{"read_out_ms", values.median},
+                          {"values", int(values.count)},
+                          {"expected_ms", expected}};
+        readOutResults.insert(eventSync ? "on" : "off", entry);
+    }
+    results.insert("read_out", readOutResults);
+    results.insert("receiver_decode_ms", receiverMs);
+    const double shareOn = seconds[true] > 0 ? cpu[true] / seconds[true] : 0;
+    const double shareOff = seconds[false] > 0 ? cpu[false] / seconds[false] : 0;
+    std::printf("  the program's CPU meanwhile: %.2f %% of one core with EventSync on, %.2f %% "
+                "off\n",
+                100 * shareOn, 100 * shareOff);
+    results.insert("program_cpu_share_on", shareOn);
+    results.insert("program_cpu_share_off", shareOff);
     if (!jsonPath.isEmpty() && !ResultFile::write(jsonPath, {{"server_latency", results}}))
         return 1;
-    return pipelines[0].latencies.empty() ? 1 : 0;
+    return on.empty() || off.empty() ? 1 : 0;
 }

@@ -3,8 +3,8 @@
 
   program.py cpu HOST PEER --seconds S --json FILE
       CPU time over S seconds idle (no stream, window offscreen), then over S seconds
-      streaming music to one phone, each as a share of one core; and the resident memory
-      a few seconds after start.
+      streaming music to one phone with EventSync on (the default) and S seconds with it
+      off, each as a share of one core; and the resident memory a few seconds after start.
   program.py memory streaming|player HOST PEER --minutes M --json FILE
       Resident memory sampled every 10 s for M minutes, streaming to four phones or in
       player mode playing a phone's tone into the cable sink.
@@ -74,6 +74,15 @@ class Processes:
         self.children.append(child)
         return child
 
+    def settings(self, **options):
+        """Stored options of the program, as AppConfig keeps them, before it starts."""
+        directory = os.path.join(self.home.name, ".config", "Vell")
+        os.makedirs(directory, exist_ok=True)
+        with open(os.path.join(directory, "KestruneServer.conf"), "w") as conf:
+            conf.write("[General]\n")
+            for key, value in options.items():
+                conf.write(f"{key}={'true' if value else 'false'}\n")
+
     def music(self):
         """Two tones a channel and pink noise, played into the speakers sink."""
         return self.start("exec sox -q -n -r 48000 -c 2 -b 16 -t raw - synth 3600 "
@@ -108,14 +117,17 @@ def run_cpu(args):
         time.sleep(SETTLE_SECONDS)
         results["rss_after_start_mb"] = rss_mb(program.pid)
         results["idle_share"] = share_of_core(program.pid, args.seconds)
-    with Processes() as children:
-        children.music()
-        children.listeners(args.peer, 1)
-        program = children.start([args.host, "--start"])
-        time.sleep(SETTLE_SECONDS)
-        results["streaming_share"] = share_of_core(program.pid, args.seconds)
+    for key, event_sync in (("streaming_share", True), ("streaming_share_polling", False)):
+        with Processes() as children:
+            children.settings(enableEventSync=event_sync)
+            children.music()
+            children.listeners(args.peer, 1)
+            program = children.start([args.host, "--start"])
+            time.sleep(SETTLE_SECONDS)
+            results[key] = share_of_core(program.pid, args.seconds)
     print(f"program CPU, share of one core: idle {100 * results['idle_share']:.2f} %, "
-          f"streaming to one phone {100 * results['streaming_share']:.2f} %; "
+          f"streaming to one phone {100 * results['streaming_share']:.2f} % with EventSync, "
+          f"{100 * results['streaming_share_polling']:.2f} % without; "
           f"resident after start {results['rss_after_start_mb']:.1f} MB")
     return {"program_cpu": results}
 

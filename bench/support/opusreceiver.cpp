@@ -3,11 +3,10 @@
 #include "core/audiodatagram.h"
 #include "ipv4.h"
 
+#include <algorithm>
 #include <opus.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
 #include <vector>
 
 namespace {
@@ -42,6 +41,7 @@ bool OpusReceiver::start(const std::string &address, std::uint16_t port)
     const sockaddr_in local = ipv4(address, port);
     if (bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) < 0)
         return false;
+    decodeTimes.reserve(1 << 16); // some ten minutes of 10 ms packets
     worker.start([this] { run(); });
     return true;
 }
@@ -73,14 +73,18 @@ void OpusReceiver::run()
         const ssize_t size = recv(socket, datagram.data(), datagram.size(), 0);
         if (size <= 0)
             continue;
+        const BenchClock::time_point arrived = BenchClock::now();
         const unsigned char *packet = nullptr;
         std::size_t length = 0;
         if (!unwrap(datagram.data(), std::size_t(size), packet, length))
             continue;
-        const int frames = opus_decode(decoder, packet, opus_int32(length), pcm.data(), maxFrames, 0);
+        const int frames =
+            opus_decode(decoder, packet, opus_int32(length), pcm.data(), maxFrames, 0);
         if (frames <= 0)
             continue;
-        detector.feed(pcm.data(), std::size_t(frames), BenchClock::now());
+        const BenchClock::time_point decoded = BenchClock::now();
+        detector.feed(pcm.data(), std::size_t(frames), decoded);
+        decodeTimes.push_back(millisecondsBetween(arrived, decoded));
         ++received;
     }
 }

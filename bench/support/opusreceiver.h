@@ -32,6 +32,8 @@ public:
     int packets() const { return received; }
     // Read after stop.
     const std::vector<BenchClock::time_point> &onsets() const { return detector.onsets(); }
+    // How long each packet took from the socket to decoded audio, in milliseconds.
+    const std::vector<double> &decodeMs() const { return decodeTimes; }
 
     // The unwrappers of the two formats measured.
     static bool audioDatagram(const unsigned char *datagram, std::size_t size,
@@ -43,7 +45,8 @@ private:
     void run();
 
     Unwrap unwrap;
-    OnsetDetector detector; // the receiving thread's until stop
+    OnsetDetector detector;          // the receiving thread's until stop
+    std::vector<double> decodeTimes; // likewise
     OpusDecoder *decoder = nullptr;
     int socket = -1;
     std::atomic<int> received{0};

@@ -5,10 +5,18 @@
 namespace {
 
 constexpr std::chrono::milliseconds pollInterval(10);
+// Frames of the 10 ms frame the consumers build, which is also what silence is given in.
+constexpr std::uint32_t frameFrames =
+    std::uint32_t(CaptureConverter::outputRate / 1000 * SilenceFiller::period.count());
+// One sample frame at the rate the consumers get.
+const CaptureClock::duration sampleLength = std::chrono::duration_cast<CaptureClock::duration>(
+    std::chrono::nanoseconds(std::int64_t(1000000000) / CaptureConverter::outputRate));
 
 } // namespace
 
 WasapiCapture::WasapiCapture()
+    : silenceFiller(CaptureConverter::outputRate),
+      silentFrame(std::size_t(frameFrames) * CaptureConverter::outputChannels, 0.0f)
 {
     AudioPlatform::instance().attachThread();
 }
@@ -40,6 +48,8 @@ bool WasapiCapture::start(const std::wstring &deviceId, CaptureCallback newCallb
         return false;
     }
 
+    silenceFiller.restart(SilenceFiller::Clock::now());
+    frameFill = 0;
     running = true;
     thread = std::thread(&WasapiCapture::captureLoop, this);
     return true;
@@ -72,26 +82,73 @@ void WasapiCapture::captureLoop()
     AudioPlatform &platform = AudioPlatform::instance();
     platform.attachThread();
     while (running) {
-        std::this_thread::sleep_for(pollInterval);
-        std::uint32_t frames = 0;
-        // Drain every packet that is ready. A failing call ends the drain until the next
-        // poll, so a stream that keeps failing neither spins nor holds up stop.
-        while (running && captureClient->nextPacketSize(frames) && frames > 0) {
-            CapturePacket packet;
-            if (!captureClient->getBuffer(packet))
-                break;
-            if (callback && packet.frames > 0)
-                deliverPacket(packet);
-            captureClient->releaseBuffer(packet.frames);
-        }
+        if (eventSync)
+            captureClient->waitForPacket(framesToCompleteFrame(), int(pollInterval.count()));
+        else
+            std::this_thread::sleep_for(pollInterval);
+        if (!drain())
+            fillSilence(SilenceFiller::Clock::now());
     }
     platform.detachThread();
+}
+
+bool WasapiCapture::drain()
+{
+    bool heard = false;
+    std::uint32_t frames = 0;
+    // A failing call ends the drain until the next wake, so a stream that keeps failing
+    // neither spins nor holds up stop.
+    while (running && captureClient->nextPacketSize(frames) && frames > 0) {
+        CapturePacket packet;
+        if (!captureClient->getBuffer(packet))
+            break;
+        heard = heard || packet.frames > 0;
+        if (callback && packet.frames > 0)
+            deliverPacket(packet);
+        captureClient->releaseBuffer(packet.frames);
+    }
+    return heard;
 }
 
 void WasapiCapture::deliverPacket(const CapturePacket &packet)
 {
     std::uint64_t frames = 0;
+    const CaptureClock::time_point now = CaptureClock::now();
+    CaptureClock::time_point mixed = now;
+    if (packet.delayUs >= 0)
+        mixed -= std::chrono::microseconds(packet.delayUs);
     const float *samples = converter.convert(packet.data, packet.frames, packet.silent, frames);
+    // What silence already stood in for is not sent again.
+    const std::uint32_t covered =
+        silenceFiller.heard(now, mixed, std::uint32_t(frames), packet.delayUs >= 0);
+    frames -= covered;
+    frameFill = std::uint32_t((frameFill + frames) % frameFrames);
     if (frames > 0)
-        callback(samples, frames);
+        callback(samples + std::size_t(covered) * CaptureConverter::outputChannels, frames,
+                 mixed + covered * sampleLength);
+}
+
+std::uint32_t WasapiCapture::framesToCompleteFrame() const
+{
+    const std::uint64_t missing = frameFrames - frameFill;
+    if (mixFormat.sampleRate <= 0)
+        return 1;
+    // In the endpoint's own rate, rounded up; the resampler's delay may still make it a
+    // little short, which costs one more wake.
+    const std::uint64_t rate = std::uint64_t(mixFormat.sampleRate);
+    return std::uint32_t((missing * rate + CaptureConverter::outputRate - 1) /
+                         CaptureConverter::outputRate);
+}
+
+void WasapiCapture::fillSilence(SilenceFiller::Clock::time_point now)
+{
+    // Counted also while switched off, so that switching on in the middle of a quiet spell
+    // goes on at the pace instead of catching up on the whole spell at once.
+    const bool fill = continuous && callback;
+    SilenceFiller::Clock::time_point firstMixed;
+    const int frames = silenceFiller.take(now, fill, firstMixed);
+    if (!fill)
+        return;
+    for (int i = 0; i < frames && running; ++i)
+        callback(silentFrame.data(), frameFrames, firstMixed + i * SilenceFiller::period);
 }

@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QTimer>
 
 ServerCore::ServerCore(QObject *parent) : ServerCore(ServerCoreTiming(), parent) {}
 
@@ -19,8 +20,14 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
       sender(std::make_unique<StreamSender>(*streamSocket)),
       playerPath(new PlayerPath(*streamSocket, this)),
       discovery(new Discovery(*streamSocket, timing, this)), deviceWatcher(new DeviceWatcher(this)),
+      latencyTimer(new QTimer(this)),
       virtualMicrophone(AudioPlatform::instance().takeOverVirtualMicrophone())
 {
+    sender->setEventSync(eventSyncEnabled);
+    sender->setContinuousCapture(continuousEnabled);
+    latencyTimer->setInterval(1000);
+    connect(latencyTimer, &QTimer::timeout, this,
+            [this] { publishLatency(sender->captureLatencyMs()); });
     connect(discovery, &Discovery::connectedDevicesChanged, this,
             &ServerCore::connectedDevicesChanged);
     connect(discovery, &Discovery::deviceLeft, this, &ServerCore::endConnectionTo);
@@ -46,10 +53,13 @@ void ServerCore::stopSequence(int runningMode)
 {
     if (!running)
         return;
-    if (runningMode != Mode::server)
+    if (runningMode != Mode::server) {
         playerPath->stop();
-    else
+    } else {
         sender->stop();
+        latencyTimer->stop();
+        publishLatency(0);
+    }
     if (runningMode == Mode::player) {
         connectedServer.clear();
         emit serverNameChanged();
@@ -91,6 +101,35 @@ void ServerCore::setPlayerMode(int newMode)
         return;
     stopSequence(previous);
     startServer();
+}
+
+void ServerCore::setEventSync(bool enabled)
+{
+    if (enabled == eventSyncEnabled)
+        return;
+    eventSyncEnabled = enabled;
+    sender->setEventSync(enabled);
+    emit eventSyncChanged();
+}
+
+void ServerCore::setContinuousCapture(bool enabled)
+{
+    if (enabled == continuousEnabled)
+        return;
+    continuousEnabled = enabled;
+    sender->setContinuousCapture(enabled);
+    emit continuousCaptureChanged();
+}
+
+void ServerCore::publishLatency(int ms)
+{
+    const bool changed = ms != captureLatency;
+    captureLatency = ms;
+    if (changed)
+        emit captureLatencyMsChanged();
+    // Stopping clears the read-out; only a measurement is telemetry.
+    if (latencyTimer->isActive())
+        emit telemetryUpdated(ms);
 }
 
 QString ServerCore::hostname() const
@@ -151,10 +190,13 @@ void ServerCore::startServer()
     mode = Mode::server;
     emit playerModeChanged();
 
-    if (mode == Mode::server)
+    if (mode == Mode::server) {
         running = sender->start(selectedDeviceId);
-    else // a receiver of playerModeChanged chose another mode meanwhile
+        if (running)
+            latencyTimer->start();
+    } else { // a receiver of playerModeChanged chose another mode meanwhile
         running = playerPath->start(selectedOutputDeviceId);
+    }
     emit runningChanged();
 }
 

@@ -11,6 +11,7 @@
 
 class DeviceWatcher;
 class PlayerPath;
+class QTimer;
 class StreamSender;
 class UdpSocket;
 class VirtualMicrophone;
@@ -51,6 +52,9 @@ class ServerCore : public QObject
     Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
     // "Cannot resolve NAME" while the server connected to by name does not resolve.
     Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
+    Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
+    Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
+                   continuousCaptureChanged)
 
 public:
     explicit ServerCore(QObject *parent = nullptr);
@@ -78,6 +82,12 @@ public:
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return discovery->pendingDevices(); }
     QString resolveError() const;
+    // The capture wakes when audio is ready instead of polling every 10 ms.
+    bool eventSync() const { return eventSyncEnabled; }
+    void setEventSync(bool enabled);
+    // A device that delivers nothing while streaming is stood in for by silence.
+    bool continuousCapture() const { return continuousEnabled; }
+    void setContinuousCapture(bool enabled);
 
 signals:
     void runningChanged();
@@ -95,6 +105,8 @@ signals:
     void askBeforeStreamingChanged();
     void pendingDevicesChanged();
     void resolveErrorChanged();
+    void eventSyncChanged();
+    void continuousCaptureChanged();
 
 public:
     Q_INVOKABLE void refreshDevices();
@@ -121,6 +133,8 @@ private:
     void stopSequence(int runningMode);
     void followDevices();
     void announce(const DeviceLists::Changes &changes);
+    // Once a second while streaming: the sender's latency becomes the read-out.
+    void publishLatency(int ms);
     void endConnectionTo(const QString &address);
     void updatePortConflict();
 
@@ -134,6 +148,7 @@ private:
     DeviceWatcher *deviceWatcher = nullptr;
     // Mutes from the network wait for the sound server on its thread, never on this one.
     MuteWorker muteWorker;
+    QTimer *latencyTimer = nullptr;
 
     // GUI thread only.
     QString connectedServer;
@@ -146,4 +161,6 @@ private:
     // Made on request, or taken over from a run that ended without removing it.
     std::unique_ptr<VirtualMicrophone> virtualMicrophone;
     QString portConflictLine;
+    bool eventSyncEnabled = true;
+    bool continuousEnabled = true;
 };

@@ -12,7 +12,7 @@ StreamSender::StreamSender(UdpSocket &socket)
     : socket(socket), capture(std::make_unique<WasapiCapture>()),
       encoder(std::make_unique<OpusCodec>()),
       pendingSamples(std::size_t(Stream::channels) * Stream::frameSize),
-      packet(OpusCodec::maxPacketSize)
+      latency(Stream::sampleRate, Stream::frameSize), packet(OpusCodec::maxPacketSize)
 {
     encoder->initEncoder(Stream::sampleRate, Stream::channels, Stream::bitrate);
     datagram.reserve(AudioDatagram::headerSize + OpusCodec::maxPacketSize);
@@ -26,15 +26,18 @@ bool StreamSender::start(const QString &deviceId)
     // The capture thread does not exist now: these are ours to reset.
     sequenceNumber = 0;
     pendingSamples.clear();
-    return capture->start(deviceId.toStdWString(),
-                          [this](const float *samples, std::uint64_t frameCount) {
-                              onCapturedAudio(samples, frameCount);
-                          });
+    latency.reset();
+    return capture->start(
+        deviceId.toStdWString(),
+        [this](const float *samples, std::uint64_t frameCount, CaptureClock::time_point mixed) {
+            onCapturedAudio(samples, frameCount, mixed);
+        });
 }
 
 void StreamSender::stop()
 {
     capture->stop();
+    latency.reset();
 }
 
 void StreamSender::setBitrate(int bitsPerSecond)
@@ -42,9 +45,21 @@ void StreamSender::setBitrate(int bitsPerSecond)
     encoder->initEncoder(Stream::sampleRate, Stream::channels, bitsPerSecond);
 }
 
-// Capture thread.
-void StreamSender::onCapturedAudio(const float *samples, std::uint64_t frameCount)
+void StreamSender::setEventSync(bool enabled)
 {
+    capture->setEventSync(enabled);
+}
+
+void StreamSender::setContinuousCapture(bool enabled)
+{
+    capture->setContinuousCapture(enabled);
+}
+
+// Capture thread.
+void StreamSender::onCapturedAudio(const float *samples, std::uint64_t frameCount,
+                                   CaptureClock::time_point mixed)
+{
+    latency.packetArrived(mixed, pendingSamples.pending() / Stream::channels);
     pendingSamples.push(samples, std::size_t(frameCount) * Stream::channels,
                         [this](const std::int16_t *frame) { sendFrame(frame); });
 }
@@ -53,9 +68,11 @@ void StreamSender::onCapturedAudio(const float *samples, std::uint64_t frameCoun
 void StreamSender::sendFrame(const std::int16_t *frame)
 {
     const int length = encoder->encode(frame, Stream::frameSize, packet.data(), int(packet.size()));
-    if (length <= 0)
-        return;
-    AudioDatagram::build(datagram, sequenceNumber++, QDateTime::currentMSecsSinceEpoch() * 1000000,
-                         Stream::sampleRate, QByteArrayView(packet.data(), length));
-    socket.sendToTargets(datagram);
+    if (length > 0) {
+        AudioDatagram::build(datagram, sequenceNumber++,
+                             QDateTime::currentMSecsSinceEpoch() * 1000000, Stream::sampleRate,
+                             QByteArrayView(packet.data(), length));
+        socket.sendToTargets(datagram);
+    }
+    latency.frameDone(CaptureClock::now());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/wasapicapture.h"
+#include "core/capturelatencymeter.h"
 #include "core/frameassembler.h"
 
 #include <QByteArray>
@@ -10,7 +12,6 @@
 
 class OpusCodec;
 class UdpSocket;
-class WasapiCapture;
 
 // The sending path of server mode: what an output device plays, captured, cut into 10 ms
 // frames, encoded and sent behind the datagram header to every target of the stream socket.
@@ -33,9 +34,17 @@ public:
     void stop();
     // Re-creates the encoder, also while the capture thread encodes with it.
     void setBitrate(int bitsPerSecond);
+    // The capture's switches (see WasapiCapture); they take effect at once, also while
+    // streaming.
+    void setEventSync(bool enabled);
+    void setContinuousCapture(bool enabled);
+    // From the capture to the send, in milliseconds (see CaptureLatencyMeter); 0 while
+    // stopped.
+    int captureLatencyMs() const { return latency.latencyMs(); }
 
 private:
-    void onCapturedAudio(const float *samples, std::uint64_t frameCount);
+    void onCapturedAudio(const float *samples, std::uint64_t frameCount,
+                         CaptureClock::time_point mixed);
     void sendFrame(const std::int16_t *frame);
 
     UdpSocket &socket; // its targets are guarded by the socket's own targets lock
@@ -47,6 +56,7 @@ private:
     // Capture thread only while the capture runs; reset by start before the thread exists.
     // Sized at construction, so that no frame allocates.
     FrameAssembler pendingSamples;
+    CaptureLatencyMeter latency; // read by any thread, see its own comment
     std::uint32_t sequenceNumber = 0;
     std::vector<unsigned char> packet; // one encoded frame
     QByteArray datagram;               // header and packet

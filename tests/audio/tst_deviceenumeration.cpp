@@ -62,7 +62,8 @@ void TestDeviceEnumeration::removedEndpointIsNeitherListedNorOpened()
     const std::vector<DeviceInfo> remaining = {{L"cable", L"CABLE Input"}};
     QVERIFY(WasapiPlayer::enumerateDevices() == remaining);
     WasapiCapture capture;
-    QVERIFY(!capture.start(L"speakers", [](const float *, std::uint64_t) {}));
+    QVERIFY(
+        !capture.start(L"speakers", [](const float *, std::uint64_t, CaptureClock::time_point) {}));
     WasapiPlayer player;
     QVERIFY(!player.start(L"speakers", 48000, 2));
     QVERIFY(player.start(L"cable", 48000, 2));

@@ -2,15 +2,19 @@
 #include "audio/wasapicapture.h"
 
 #include <QTest>
-
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 constexpr int waitMs = 5000;
 
 // What a capture callback received, written on the capture thread, read by the test.
@@ -19,11 +23,24 @@ class Received
 public:
     CaptureCallback callback()
     {
-        return [this](const float *samples, std::uint64_t frames) {
-            std::lock_guard<std::mutex> lock(mutex);
-            all.insert(all.end(), samples, samples + frames * 2);
-            counts.push_back(frames);
+        return [this](const float *samples, std::uint64_t frames, Clock::time_point) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                all.insert(all.end(), samples, samples + frames * 2);
+                counts.push_back(frames);
+                times.push_back(Clock::now());
+            }
+            changed.notify_all();
         };
+    }
+    // Waits for the count-th call (from 1); when it came, or nullopt on timeout.
+    std::optional<Clock::time_point> waitForCall(std::size_t count) const
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::milliseconds(waitMs),
+                              [&] { return times.size() >= count; }))
+            return std::nullopt;
+        return times[count - 1];
     }
     std::vector<float> samples() const
     {
@@ -37,10 +54,18 @@ public:
     }
 
 private:
-    mutable std::mutex mutex; // guards all and counts
+    mutable std::mutex mutex; // guards all, counts and times
+    mutable std::condition_variable changed;
     std::vector<float> all;
     std::vector<std::uint64_t> counts;
+    std::vector<Clock::time_point> times;
 };
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
 
 } // namespace
 
@@ -62,6 +87,11 @@ private slots:
     void failedStartLeavesNoThread();
     void emptyIdCapturesTheDefaultOutput();
     void otherLayoutsArriveAs48kStereo();
+    void packetEventWakesTheCapture_data();
+    void packetEventWakesTheCapture();
+    void eventSyncWaitsForAWholeFrame();
+    void quietDeviceIsFilledWithSilenceAtThePace();
+    void switchingContinuousOnInAQuietSpellSendsNoBacklog();
 
 private:
     FakeAudioPlatform *platform = nullptr;
@@ -293,6 +323,144 @@ void TestWasapiCapture::otherLayoutsArriveAs48kStereo()
         peak = std::max(peak, std::abs(samples[i]));
     }
     QVERIFY2(std::abs(peak - 0.5f) < 1e-3f, qPrintable(QString::number(peak)));
+}
+
+void TestWasapiCapture::packetEventWakesTheCapture_data()
+{
+    QTest::addColumn<bool>("eventSync");
+    QTest::addColumn<bool>("eventFires");
+    QTest::addColumn<bool>("prompt");
+
+    QTest::newRow("event sync, event fires") << true << true << true;
+    // A sound system whose event never comes still delivers, at the poll.
+    QTest::newRow("event sync, event never fires") << true << false << false;
+    // Switched off: the plain poll, whatever the sound system signals.
+    QTest::newRow("polling") << false << true << false;
+}
+
+// How long each packet, of the given frames, took to reach the callback when it was made
+// ready 2 ms after the capture last delivered one (and so had last woken).
+std::vector<double> deliveryDelaysMs(FakeEndpoint &endpoint, Received &received,
+                                     const std::vector<std::uint32_t> &packetFrames)
+{
+    std::vector<double> delays;
+    endpoint.feedFloat(std::vector<float>(2 * 480, 0.1f));
+    std::optional<Clock::time_point> woke = received.waitForCall(1);
+    for (std::size_t i = 0; woke && i < packetFrames.size(); ++i) {
+        std::this_thread::sleep_until(*woke + std::chrono::milliseconds(2));
+        const Clock::time_point fed = Clock::now();
+        endpoint.feedFloat(std::vector<float>(2 * packetFrames[i], 0.1f));
+        woke = received.waitForCall(i + 2);
+        if (woke)
+            delays.push_back(std::chrono::duration<double, std::milli>(*woke - fed).count());
+    }
+    return delays;
+}
+
+// A packet that completes a frame, made ready 2 ms after the capture last woke, is delivered
+// within 3 ms with event sync, and only at the next 10 ms poll without it.
+void TestWasapiCapture::packetEventWakesTheCapture()
+{
+    QFETCH(bool, eventSync);
+    QFETCH(bool, eventFires);
+    QFETCH(bool, prompt);
+
+    speakers->setPacketEvents(eventFires);
+    Received received;
+    WasapiCapture capture;
+    capture.setEventSync(eventSync);
+    QVERIFY(capture.start(L"speakers", received.callback()));
+    const std::vector<double> delays =
+        deliveryDelaysMs(*speakers, received, std::vector<std::uint32_t>(10, 480));
+    QCOMPARE(delays.size(), std::size_t(10));
+    const double typicalMs = median(delays);
+    if (prompt)
+        QVERIFY2(typicalMs <= 3, qPrintable(QString::number(typicalMs)));
+    else
+        QVERIFY2(typicalMs >= 5, qPrintable(QString::number(typicalMs)));
+    QCOMPARE(speakers->packetWaits() > 0, eventSync);
+}
+
+// Event sync wakes for the audio that completes a frame, not for every piece of one: the
+// first half of a frame waits for the poll, the second comes through at once.
+void TestWasapiCapture::eventSyncWaitsForAWholeFrame()
+{
+    Received received;
+    WasapiCapture capture;
+    capture.setEventSync(true);
+    QVERIFY(capture.start(L"speakers", received.callback()));
+    const std::vector<double> delays =
+        deliveryDelaysMs(*speakers, received, std::vector<std::uint32_t>(12, 240));
+    QCOMPARE(delays.size(), std::size_t(12));
+    std::vector<double> firstHalves;
+    std::vector<double> secondHalves;
+    for (std::size_t i = 0; i < delays.size(); ++i)
+        (i % 2 == 0 ? firstHalves : secondHalves).push_back(delays[i]);
+    QVERIFY2(median(firstHalves) >= 5, qPrintable(QString::number(median(firstHalves))));
+    QVERIFY2(median(secondHalves) <= 3, qPrintable(QString::number(median(secondHalves))));
+}
+
+// With continuous capture a device that delivers nothing is stood in for by 10 ms frames of
+// silence, one every 10 ms once it has been quiet for 30 ms; a packet from the device comes
+// through as it is, with no frames owed for the time before it. Without, nothing comes.
+void TestWasapiCapture::quietDeviceIsFilledWithSilenceAtThePace()
+{
+    Received quiet;
+    {
+        WasapiCapture capture;
+        QVERIFY(capture.start(L"speakers", quiet.callback()));
+        QTest::qWait(200);
+    }
+    QVERIFY(quiet.frameCounts().empty());
+
+    Received received;
+    WasapiCapture capture;
+    capture.setContinuousCapture(true);
+    const Clock::time_point started = Clock::now();
+    QVERIFY(capture.start(L"speakers", received.callback()));
+    QTest::qWait(300);
+    speakers->feedFloat(std::vector<float>(2 * 480, 0.5f));
+    const Clock::time_point fed = Clock::now();
+    QVERIFY(speakers->waitUntilCaptured(waitMs));
+    QTest::qWait(300);
+    capture.stop();
+    const Clock::time_point stopped = Clock::now();
+
+    const std::vector<std::uint64_t> counts = received.frameCounts();
+    const std::vector<float> samples = received.samples();
+    const auto real = std::find(samples.begin(), samples.end(), 0.5f);
+    QVERIFY(real != samples.end());
+    const auto silentBefore = std::size_t(real - samples.begin()) / (2 * 480);
+    QCOMPARE(std::size_t(std::count(samples.begin(), samples.end(), 0.0f)),
+             samples.size() - 2 * 480);
+    for (std::uint64_t count : counts)
+        QCOMPARE(count, std::uint64_t(480));
+    // The pace, counted on the clock: 30 ms of waiting, then one frame every 10 ms.
+    const auto expected = [](Clock::duration quietFor) {
+        return std::chrono::duration<double, std::milli>(quietFor).count() / 10 - 3;
+    };
+    const double before = expected(fed - started);
+    const double after = expected(stopped - fed);
+    QVERIFY2(std::abs(double(silentBefore) - before) <= 3,
+             qPrintable(QStringLiteral("%1 frames, %2 due").arg(silentBefore).arg(before)));
+    const std::size_t silentAfter = counts.size() - silentBefore - 1;
+    QVERIFY2(std::abs(double(silentAfter) - after) <= 3,
+             qPrintable(QStringLiteral("%1 frames, %2 due").arg(silentAfter).arg(after)));
+}
+
+void TestWasapiCapture::switchingContinuousOnInAQuietSpellSendsNoBacklog()
+{
+    Received received;
+    WasapiCapture capture;
+    QVERIFY(capture.start(L"speakers", received.callback()));
+    QTest::qWait(300);
+    capture.setContinuousCapture(true);
+    QTest::qWait(100);
+    capture.setContinuousCapture(false);
+    const std::size_t calls = received.frameCounts().size();
+    QVERIFY2(calls >= 5 && calls <= 13, qPrintable(QString::number(calls)));
+    QTest::qWait(100);
+    QCOMPARE(received.frameCounts().size(), calls);
 }
 
 QTEST_GUILESS_MAIN(TestWasapiCapture)

@@ -7,11 +7,15 @@
 
 #include <QDateTime>
 #include <QHostInfo>
+#include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -78,6 +82,10 @@ private slots:
     void everyPhoneGetsTheSameBytes();
     void silenceIsSentLikeSound();
     void qualityChangesTheBitrate();
+    void continuousCaptureKeepsTheStreamGoing();
+    void readOutIsTheReportedDelayPlusTheWaitForTheFrame_data();
+    void readOutIsTheReportedDelayPlusTheWaitForTheFrame();
+    void eventSyncSwitchesWhileStreaming();
 
     void helloGoesToTheControlPortOnly();
     void playerPlaysTheToneItIsSent();
@@ -117,6 +125,9 @@ void TestCoreStreaming::cleanup()
 ServerCore &TestCoreStreaming::makeCore()
 {
     core = std::make_unique<ServerCore>();
+    // The plain sending path unless a test says otherwise: the fake delivers only what a
+    // test feeds, and silence standing in for the rest would be counted with the frames.
+    core->setContinuousCapture(false);
     return *core;
 }
 
@@ -254,6 +265,120 @@ void TestCoreStreaming::qualityChangesTheBitrate()
     QTest::qWait(50);
     const double half = averagePayload();
     QVERIFY2(half < full * 0.6, qPrintable(QString::number(half)));
+}
+
+// While the device delivers nothing the phones get silence at the 10 ms pace, numbered on
+// with the rest of the stream; switched off, they get nothing until the device delivers.
+void TestCoreStreaming::continuousCaptureKeepsTheStreamGoing()
+{
+    ServerCore &core = makeCore();
+    core.setContinuousCapture(true);
+    Phone phone("127.0.0.2");
+    registerPhone(phone, "Phone");
+    core.startServer();
+
+    QTest::qWait(300);
+    for (int second = 0; second < 2; ++second) {
+        const qsizetype before = phone.audioReceived.size();
+        QTest::qWait(1000);
+        const qsizetype sent = phone.audioReceived.size() - before;
+        QVERIFY2(sent >= 95 && sent <= 105, qPrintable(QString::number(sent)));
+    }
+    capture(tone(960, 1000, 1000));
+    QTest::qWait(100);
+    core.setContinuousCapture(false);
+    QTest::qWait(50);
+    const qsizetype stopped = phone.audioReceived.size();
+    QTest::qWait(300);
+    QCOMPARE(phone.audioReceived.size(), stopped);
+    capture(tone(480, 1000, 1000, 960));
+    QTRY_COMPARE(phone.audioReceived.size(), stopped + 1);
+
+    OpusCodec decoder;
+    QVERIFY(decoder.initDecoder(48000, 2));
+    std::vector<std::int16_t> pcm(5760 * 2);
+    qsizetype firstSound = -1;
+    for (qsizetype i = 0; i < phone.audioReceived.size(); ++i) {
+        const QByteArray bytes = phone.audioReceived.at(i).data();
+        QCOMPARE(readHeader(bytes).sequenceNumber, quint32(i));
+        const int frames =
+            decoder.decode(reinterpret_cast<const unsigned char *>(bytes.constData()) + 17,
+                           int(bytes.size()) - 17, pcm.data(), 5760);
+        QCOMPARE(frames, 480);
+        if (firstSound < 0 && !allSilent({pcm.begin(), pcm.begin() + 960}))
+            firstSound = i;
+    }
+    // Every frame that stood in for the device decoded to silence.
+    QVERIFY2(firstSound >= 220, qPrintable(QString::number(firstSound)));
+}
+
+void TestCoreStreaming::readOutIsTheReportedDelayPlusTheWaitForTheFrame_data()
+{
+    QTest::addColumn<int>("packetFrames");
+    QTest::addColumn<int>("expectedMs");
+
+    // A frame of two 5 ms packets: its middle sample is the second packet's first, sent as
+    // soon as that packet is there.
+    QTest::newRow("5 ms packets") << 240 << 20;
+    // A frame that is one packet: its middle sample left the mixer 5 ms after its first.
+    QTest::newRow("10 ms packets") << 480 << 15;
+}
+
+// The sound system reports 20 ms for every packet; the read-out adds what the frame's
+// samples waited for it, and is renewed about once a second while streaming.
+void TestCoreStreaming::readOutIsTheReportedDelayPlusTheWaitForTheFrame()
+{
+    QFETCH(int, packetFrames);
+    QFETCH(int, expectedMs);
+
+    ServerCore &core = makeCore();
+    speakers->setCaptureDelay(20000);
+    int updates = 0;
+    connect(&core, &ServerCore::telemetryUpdated, this, [&](int ms) {
+        ++updates;
+        QCOMPARE(ms, core.captureLatencyMs());
+    });
+    core.startServer();
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        const auto period = std::chrono::microseconds(1000000 * packetFrames / 48000);
+        for (auto next = std::chrono::steady_clock::now(); feeding; next += period) {
+            std::this_thread::sleep_until(next);
+            speakers->feedFloat(std::vector<float>(2 * std::size_t(packetFrames), 0.1f));
+        }
+    });
+    QTest::qWait(2200);
+    const int latency = core.captureLatencyMs();
+    const int updatesWhileStreaming = updates;
+    QSignalSpy cleared(&core, &ServerCore::captureLatencyMsChanged);
+    core.stopServer();
+    feeding = false;
+    feeder.join();
+
+    // Whatever the capture thread takes to get from the packet to the send comes on top.
+    QVERIFY2(latency >= expectedMs && latency <= expectedMs + 3,
+             qPrintable(QString::number(latency)));
+    QVERIFY2(updatesWhileStreaming >= 2 && updatesWhileStreaming <= 3,
+             qPrintable(QString::number(updatesWhileStreaming)));
+    QCOMPARE(core.captureLatencyMs(), 0);
+    QCOMPARE(cleared.size(), 1);
+    QTest::qWait(1100);
+    QCOMPARE(updates, updatesWhileStreaming);
+}
+
+// The switch reaches the capture thread at once: it stops waiting for packets and polls.
+void TestCoreStreaming::eventSyncSwitchesWhileStreaming()
+{
+    ServerCore &core = makeCore();
+    core.startServer();
+    QTRY_VERIFY(speakers->packetWaits() > 2);
+    core.setEventSync(false);
+    QTest::qWait(50);
+    const int waits = speakers->packetWaits();
+    QTest::qWait(100);
+    QCOMPARE(speakers->packetWaits(), waits);
+    core.setEventSync(true);
+    QTRY_VERIFY(speakers->packetWaits() > waits);
 }
 
 void TestCoreStreaming::helloGoesToTheControlPortOnly()

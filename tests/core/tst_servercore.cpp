@@ -106,7 +106,7 @@ void TestServerCore::surfaceTheWindowBindsTo()
                           "selectedOutputDevice", "connectedDevices", "serverName", "hostname",
                           "localIp", "captureLatencyMs", "playerMode", "soundSystemState",
                           "canCreateVirtualMicrophone", "portConflict", "askBeforeStreaming",
-                          "pendingDevices", "resolveError"}));
+                          "pendingDevices", "resolveError", "eventSync", "continuousCapture"}));
     QVERIFY(meta.property(meta.indexOfProperty("hostname")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("localIp")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("canCreateVirtualMicrophone")).isConstant());
@@ -129,6 +129,8 @@ void TestServerCore::surfaceTheWindowBindsTo()
                                    "askBeforeStreamingChanged()",
                                    "pendingDevicesChanged()",
                                    "resolveErrorChanged()",
+                                   "eventSyncChanged()",
+                                   "continuousCaptureChanged()",
                                    "refreshDevices()",
                                    "startServer()",
                                    "stopServer()",

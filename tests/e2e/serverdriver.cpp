@@ -6,13 +6,16 @@
 //   start | stop   startServer, stopServer
 //   connect ADDR   connectToAddress
 //   vmic           createVirtualMicrophone, printing "vmic ID" (no ID when it failed)
+//   eventsync 0|1  eventSync
+//   continuous 0|1 continuousCapture
 //   state          prints the state
 //   devices        prints the device lists (see below)
 //   quit           exits
 // Every command is answered "ok COMMAND MS" once it has returned, MS being how long the
-// core took; changes of isRunning are printed as "event running=0|1 at=MS", and each change
+// core took; changes of isRunning are printed as "event running=0|1 at=MS", each change
 // of a device list or of the sound system's state as
-// "event devices state=N audio=ID,ID,... output=ID,ID,... at=MS".
+// "event devices state=N audio=ID,ID,... output=ID,ID,... at=MS", changes of eventSync as
+// "event eventsync=0|1 at=MS", and every latency read-out as "event latency=MS at=MS".
 
 #include "audio/platform/audioplatform.h"
 #include "core/servercore.h"
@@ -79,6 +82,10 @@ void Driver::execute(const QString &line)
         core.connectToAddress(argument);
     } else if (command == "vmic") {
         say("vmic " + core.createVirtualMicrophone());
+    } else if (command == "eventsync") {
+        core.setEventSync(argument == "1");
+    } else if (command == "continuous") {
+        core.setContinuousCapture(argument == "1");
     } else if (command == "state") {
         say(QStringLiteral("state running=%1 mode=%2 server=%3 devices=%4 selected=%5 "
                            "outputselected=%6")
@@ -113,6 +120,8 @@ int main(int argc, char **argv)
         {"output", "selectedOutputDevice", "ID"},
         {"start", "startServer"},
         {"connect", "connectToAddress", "ADDR"},
+        {"eventsync", "eventSync (default 1)", "0|1"},
+        {"continuous", "continuousCapture (default 1)", "0|1"},
         {"seconds", "exit after S seconds", "S"},
     });
     parser.process(application);
@@ -130,6 +139,18 @@ int main(int argc, char **argv)
     QObject::connect(&core, &ServerCore::audioDevicesChanged, &core, reportDevices);
     QObject::connect(&core, &ServerCore::outputDevicesChanged, &core, reportDevices);
     QObject::connect(&core, &ServerCore::soundSystemStateChanged, &core, reportDevices);
+    QObject::connect(&core, &ServerCore::eventSyncChanged, &core, [&] {
+        say(QStringLiteral("event eventsync=%1 at=%2")
+                .arg(core.eventSync() ? 1 : 0)
+                .arg(driver.now()));
+    });
+    QObject::connect(&core, &ServerCore::telemetryUpdated, &core, [&](int ms) {
+        say(QStringLiteral("event latency=%1 at=%2").arg(ms).arg(driver.now()));
+    });
+    for (const char *option : {"eventsync", "continuous"}) {
+        if (parser.isSet(option))
+            driver.execute(QStringLiteral("%1 %2").arg(option, parser.value(option)));
+    }
     if (parser.isSet("device"))
         driver.execute("select " + parser.value("device"));
     if (parser.isSet("output"))

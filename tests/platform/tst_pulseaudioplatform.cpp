@@ -100,6 +100,7 @@ struct Recording
 {
     std::vector<float> left;
     std::vector<std::uint32_t> packetFrames;
+    std::vector<std::int64_t> delaysUs;
     int silentPackets = 0;
 
     // Drains every ready packet; false when the stream reports a failure.
@@ -113,6 +114,7 @@ struct Recording
             if (!stream.getBuffer(packet))
                 return false;
             packetFrames.push_back(packet.frames);
+            delaysUs.push_back(packet.delayUs);
             if (packet.silent)
                 ++silentPackets;
             float frame[2];
@@ -328,6 +330,42 @@ private slots:
             QVERIFY(running.drain(*loopback));
         }
         QVERIFY(running.left.size() >= std::size_t(rate / 10));
+    }
+
+    // A reader waiting for 10 ms of audio wakes as soon as it has arrived, long before the
+    // wait's timeout and however the server cuts it into packets, and learns how long ago
+    // each packet's first frame was played.
+    void loopbackWakesWhenTheAudioWaitedForIsThere()
+    {
+        const auto platform = createSystemAudioPlatform();
+        const auto endpoint = platform->openEndpoint(L"speakers");
+        QVERIFY(endpoint);
+        const auto loopback = endpoint->openLoopback();
+        QVERIFY(loopback);
+        QVERIFY(loopback->start());
+        Recording recording;
+        std::vector<std::size_t> framesPerWake;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 500) {
+            loopback->waitForPacket(480, 200);
+            const std::size_t before = recording.left.size();
+            QVERIFY(recording.drain(*loopback));
+            framesPerWake.push_back(recording.left.size() - before);
+        }
+        loopback->stop();
+
+        // Waits that only timed out would wake three times, each on 200 ms of audio.
+        QVERIFY2(framesPerWake.size() >= 25, qPrintable(QString::number(framesPerWake.size())));
+        std::nth_element(framesPerWake.begin(), framesPerWake.begin() + framesPerWake.size() / 2,
+                         framesPerWake.end());
+        const std::size_t typical = framesPerWake[framesPerWake.size() / 2];
+        QVERIFY2(typical >= 480 && typical < 960, qPrintable(QString::number(typical)));
+        const auto known = std::count_if(recording.delaysUs.begin(), recording.delaysUs.end(),
+                                         [](std::int64_t delay) { return delay >= 0; });
+        QVERIFY(known >= std::ptrdiff_t(recording.delaysUs.size() / 2));
+        for (const std::int64_t delay : recording.delaysUs)
+            QVERIFY2(delay < 200000, qPrintable(QString::number(delay)));
     }
 
     // Rendered audio is heard on the sink's monitor; the render loop wakes about every

@@ -49,6 +49,8 @@ expect() {
 }
 [ "$status" -eq 0 ] || { echo "the probe exited with $status" >&2; cat "$work/probe.err" >&2; failed=1; }
 expect '^formats: OK'
+expect '^channel mask: OK'
+expect '^mix format: OK \(float 48000 Hz 2 ch 32 bit, channel mask 0x3\)'
 expect '^endpoint: Speakers \['
 expect '^endpoint: CABLE Input \['
 expect '^device watch: OK'

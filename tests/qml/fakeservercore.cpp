@@ -44,6 +44,24 @@ void FakeServerCore::setAskBeforeStreaming(bool on)
     emit askBeforeStreamingChanged();
 }
 
+void FakeServerCore::setEventSync(bool on)
+{
+    record(QStringLiteral("setEventSync(%1)").arg(on));
+    if (on == eventSyncOn)
+        return;
+    eventSyncOn = on;
+    emit eventSyncChanged();
+}
+
+void FakeServerCore::setContinuousCapture(bool on)
+{
+    record(QStringLiteral("setContinuousCapture(%1)").arg(on));
+    if (on == continuousCaptureOn)
+        return;
+    continuousCaptureOn = on;
+    emit continuousCaptureChanged();
+}
+
 void FakeServerCore::refreshDevices()
 {
     record(QStringLiteral("refreshDevices()"));
@@ -107,6 +125,12 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("captureLatencyMs")) {
             captureLatency = value.toInt();
             emit captureLatencyMsChanged();
+        } else if (key == QLatin1String("eventSync")) {
+            eventSyncOn = value.toBool();
+            emit eventSyncChanged();
+        } else if (key == QLatin1String("continuousCapture")) {
+            continuousCaptureOn = value.toBool();
+            emit continuousCaptureChanged();
         } else if (key == QLatin1String("selectedDevice")) {
             selectedDeviceId = value.toString();
             emit selectedDeviceChanged();
@@ -159,6 +183,8 @@ void FakeServerCore::reset()
            {QStringLiteral("playerMode"), 0},
            {QStringLiteral("serverName"), QString()},
            {QStringLiteral("captureLatencyMs"), 0},
+           {QStringLiteral("eventSync"), true},
+           {QStringLiteral("continuousCapture"), true},
            {QStringLiteral("selectedDevice"), QString()},
            {QStringLiteral("selectedOutputDevice"), QString()},
            {QStringLiteral("audioDevices"), QVariantList()},

@@ -32,6 +32,9 @@ class FakeServerCore : public QObject
                    askBeforeStreamingChanged)
     Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
     Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
+    Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
+    Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
+                   continuousCaptureChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -59,6 +62,10 @@ public:
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return pendingDeviceList; }
     QString resolveError() const { return unresolved; }
+    bool eventSync() const { return eventSyncOn; }
+    void setEventSync(bool on);
+    bool continuousCapture() const { return continuousCaptureOn; }
+    void setContinuousCapture(bool on);
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -93,6 +100,8 @@ signals:
     void askBeforeStreamingChanged();
     void pendingDevicesChanged();
     void resolveErrorChanged();
+    void eventSyncChanged();
+    void continuousCaptureChanged();
     void callsChanged();
 
 private:
@@ -115,4 +124,6 @@ private:
     bool asking = false;
     QVariantList pendingDeviceList;
     QString unresolved;
+    bool eventSyncOn = true;
+    bool continuousCaptureOn = true;
 };

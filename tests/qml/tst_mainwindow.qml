@@ -75,6 +75,27 @@ TestCase {
         compare(serverCore.selectedOutputDevice, "cable")
     }
 
+    function test_captureSwitchesReachTheCore_data() {
+        return [
+            { tag: "EventSync", option: "enableEventSync", property: "eventSync" },
+            { tag: "continuous capture", option: "continuousCapture", property: "continuousCapture" }
+        ]
+    }
+
+    // The settings and the core do not know each other: the window carries each switch over.
+    function test_captureSwitchesReachTheCore(data) {
+        appConfig.stage(data.option, false)
+        const window = createWindow()
+        compare(serverCore[data.property], false)
+        mouseClick(navEntry(window, 2))
+        const toggle = only(window.contentItem, data.option + "Switch")
+        mouseClick(toggle)
+        compare(appConfig[data.option], true)
+        compare(serverCore[data.property], true)
+        mouseClick(toggle)
+        compare(serverCore[data.property], false)
+    }
+
     function test_navigationColours_data() {
         return [
             { tag: "dark", dark: true, selected: "#ffffff", glyph: "#9ca3af", label: "#9ca3af" },

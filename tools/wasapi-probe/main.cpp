@@ -1,6 +1,7 @@
 // Runs each operation of the Windows sound backend once and prints one line per step:
 // "<step>: OK|FAILED|SKIPPED (details)". Exits with 1 when any step failed.
 #include "audio/platform/audioplatform.h"
+#include "audio/platform/wasapi/comptr.h"
 #include "audio/platform/wasapi/wasapidevicewatch.h"
 #include "audio/platform/wasapi/wasapiendpoint.h"
 #include "audio/platform/wasapi/waveformat.h"
@@ -10,8 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mmdeviceapi.h>
 #include <string>
-#include <thread>
 #include <windows.h>
 
 namespace {
@@ -44,8 +45,11 @@ std::string describe(const StreamFormat &format)
     const char *encoding = format.encoding == StreamFormat::Encoding::Float ? "float"
                            : format.encoding == StreamFormat::Encoding::Pcm ? "pcm"
                                                                             : "other";
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%X", static_cast<unsigned>(format.channelMask));
     return std::string(encoding) + " " + std::to_string(format.sampleRate) + " Hz " +
-           std::to_string(format.channels) + " ch " + std::to_string(format.bitsPerSample) + " bit";
+           std::to_string(format.channels) + " ch " + std::to_string(format.bitsPerSample) +
+           " bit, channel mask " + mask;
 }
 
 void report(const char *step, const char *outcome, const std::string &details)
@@ -110,6 +114,55 @@ void probeFormats()
     report("formats", mapped ? "OK" : "FAILED", "tags 1, 3, extensible and others");
 }
 
+// The speaker layout: an extensible format names its speakers; any other format, or an
+// extensible one cut short, leaves them to the usual layout for its channel count (mask 0).
+void probeChannelMask()
+{
+    constexpr GUID floating = {0x3, 0x0, 0x10, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    constexpr DWORD frontCentreBack =
+        SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_BACK_CENTER;
+    WAVEFORMATEXTENSIBLE fourChannels = extensible(floating, 32, 32);
+    fourChannels.Format.nChannels = 4;
+    fourChannels.Format.nBlockAlign = 16;
+    fourChannels.dwChannelMask = frontCentreBack;
+    WAVEFORMATEXTENSIBLE truncated = fourChannels;
+    truncated.Format.cbSize = 0;
+    const WAVEFORMATEX plain{WAVE_FORMAT_IEEE_FLOAT, 4, 48000, 768000, 16, 32, 0};
+
+    const StreamFormat named = streamFormatOf(fourChannels.Format);
+    const bool mapped = named.channelMask == 0x107 && named.channels == 4 &&
+                        streamFormatOf(truncated.Format).channelMask == 0 &&
+                        streamFormatOf(plain).channelMask == 0;
+    report("channel mask", mapped ? "OK" : "FAILED",
+           "4 ch front left, right, centre, back centre: " + describe(named));
+}
+
+// The default endpoint's own mix format, speaker layout included.
+void probeMixFormat()
+{
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    ComPtr<IMMDevice> device;
+    ComPtr<IAudioClient> client;
+    WAVEFORMATEX *lent = nullptr;
+    const HRESULT result = [&] {
+        HRESULT step = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                        __uuidof(IMMDeviceEnumerator), enumerator.putVoid());
+        if (SUCCEEDED(step))
+            step = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put());
+        if (SUCCEEDED(step))
+            step = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid());
+        if (SUCCEEDED(step))
+            step = client->GetMixFormat(&lent);
+        return step;
+    }();
+    const TaskMemFormat mixFormat(lent);
+    if (FAILED(result) || !mixFormat) {
+        report("mix format", "FAILED", hex(result));
+        return;
+    }
+    report("mix format", "OK", describe(streamFormatOf(*mixFormat)));
+}
+
 HRESULT lastError(AudioEndpoint &endpoint)
 {
     auto *wasapi = dynamic_cast<WasapiEndpoint *>(&endpoint);
@@ -137,7 +190,8 @@ void probeLoopback(AudioEndpoint &endpoint)
     bool failed = false;
     const auto end = Clock::now() + std::chrono::milliseconds(200);
     while (!failed && Clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Wakes at the packet event, or polls where the system signals none.
+        stream->waitForPacket(1, 10);
         std::uint32_t next = 0;
         failed = !stream->nextPacketSize(next);
         while (!failed && next > 0) {
@@ -234,6 +288,7 @@ int main()
     platform.attachThread();
 
     probeFormats();
+    probeChannelMask();
 
     const std::vector<DeviceInfo> endpoints = platform.outputEndpoints();
     for (const DeviceInfo &endpoint : endpoints)
@@ -253,9 +308,11 @@ int main()
     const auto endpoint = platform.openEndpoint(L"");
     report("open default", endpoint ? "OK" : "FAILED", "console role");
     if (endpoint) {
+        probeMixFormat();
         probeLoopback(*endpoint);
         probeRender(*endpoint);
     } else {
+        report("mix format", "SKIPPED", "no default endpoint");
         report("loopback", "SKIPPED", "no default endpoint");
         report("render", "SKIPPED", "no default endpoint");
     }

@@ -39,9 +39,13 @@ struct CapturePacket
     const unsigned char *data = nullptr;
     std::uint32_t frames = 0;
     bool silent = false; // the data is to be taken as silence, whatever it holds
+    // How long before it was lent the packet's first frame left the mixer, as the sound
+    // system reports it; negative when the sound system cannot tell.
+    std::int64_t delayUs = -1;
 };
 
-// A shared-mode stream of what an output endpoint plays, read by polling.
+// A shared-mode stream of what an output endpoint plays, read by polling; a stream whose
+// sound system can say when a packet is ready also wakes a waiting reader.
 class LoopbackStream
 {
 public:
@@ -50,6 +54,11 @@ public:
     virtual StreamFormat format() const = 0;
     virtual bool start() = 0;
     virtual void stop() = 0;
+    // Returns once at least the given number of frames is ready to be read (a sound system
+    // that cannot count them: at its next packet), or after the timeout. A sound system that
+    // never signals makes this a plain sleep, so readers still ask nextPacketSize after every
+    // wait, and a wait may also end early.
+    virtual void waitForPacket(std::uint32_t frames, int timeoutMs) = 0;
     // Frames in the next ready packet (0 when none is ready); false when the stream failed.
     virtual bool nextPacketSize(std::uint32_t &frames) = 0;
     virtual bool getBuffer(CapturePacket &packet) = 0;

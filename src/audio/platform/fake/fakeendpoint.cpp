@@ -68,6 +68,22 @@ public:
         endpoint->changed.notify_all();
     }
 
+    void waitForPacket(std::uint32_t frames, int timeoutMs) override
+    {
+        std::unique_lock<std::mutex> lock(endpoint->mutex);
+        ++endpoint->readersWaiting;
+        ++endpoint->packetWaitCount;
+        endpoint->changed.notify_all();
+        const auto ready = [this, frames] {
+            std::uint64_t queued = 0;
+            for (const FakeEndpoint::Packet &packet : endpoint->packets)
+                queued += packet.frames;
+            return endpoint->packetEvents && started && queued >= frames;
+        };
+        endpoint->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        --endpoint->readersWaiting;
+    }
+
     bool nextPacketSize(std::uint32_t &frames) override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
@@ -100,6 +116,7 @@ public:
         packet.data = lent.bytes.data();
         packet.frames = lent.frames;
         packet.silent = lent.silent;
+        packet.delayUs = endpoint->captureDelayUs;
         return true;
     }
 
@@ -217,10 +234,9 @@ public:
         if (std::any_of(lent.begin() + lentSize, lent.end(),
                         [](unsigned char byte) { return byte != guardValue; }))
             ++endpoint->overruns;
-        const std::size_t written = std::size_t(std::min(frames, lentFrames)) *
-                                    std::size_t(streamFormat.blockAlign());
-        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(),
-                                  lent.begin() + written);
+        const std::size_t written =
+            std::size_t(std::min(frames, lentFrames)) * std::size_t(streamFormat.blockAlign());
+        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(), lent.begin() + written);
         lentFrames = 0;
         ++endpoint->cycles;
         endpoint->changed.notify_all();
@@ -368,6 +384,32 @@ void FakeEndpoint::feedSilence(std::uint32_t frames)
 {
     const std::size_t size = std::size_t(frames) * std::size_t(loopbackFormat().blockAlign());
     feedPacket(std::vector<unsigned char>(size, silentPacketValue), frames, true);
+}
+
+void FakeEndpoint::setPacketEvents(bool fire)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    packetEvents = fire;
+    changed.notify_all();
+}
+
+void FakeEndpoint::setCaptureDelay(std::int64_t delayUs)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    captureDelayUs = delayUs;
+}
+
+bool FakeEndpoint::waitUntilReaderWaits(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return readersWaiting > 0; });
+}
+
+int FakeEndpoint::packetWaits() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return packetWaitCount;
 }
 
 void FakeEndpoint::failPacketSize(int times)

@@ -49,6 +49,16 @@ public:
     void feedInt16(const std::vector<std::int16_t> &samples);
     // A packet flagged silent whose bytes hold loud garbage.
     void feedSilence(std::uint32_t frames);
+    // Whether a reader waiting for frames wakes as soon as enough are queued (it does until
+    // set); when it does not, a wait for a packet lasts its whole timeout.
+    void setPacketEvents(bool fire);
+    // The delay, in microseconds, that lent packets report from now on (-1, unknown, until
+    // set).
+    void setCaptureDelay(std::int64_t delayUs);
+    // Waits until a reader is inside waitForPacket; false on timeout.
+    bool waitUntilReaderWaits(int timeoutMs) const;
+    // Waits for a packet begun by readers so far.
+    int packetWaits() const;
     // The next `times` calls of nextPacketSize (or getBuffer) fail.
     void failPacketSize(int times);
     void failGetBuffer(int times);
@@ -113,6 +123,10 @@ private:
     std::deque<Packet> packets;
     int lentPackets = 0;
     int releasedPackets = 0;
+    bool packetEvents = true;
+    std::int64_t captureDelayUs = -1;
+    int readersWaiting = 0;
+    int packetWaitCount = 0;
     int packetSizeFailures = 0;
     int getBufferFailures = 0;
     int capturing = 0;

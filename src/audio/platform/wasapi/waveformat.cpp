@@ -11,6 +11,13 @@ constexpr GUID subtypePcm = {
 constexpr GUID subtypeFloat = {
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
+// Whether the block carries the extensible part (sub-format, channel mask) in full.
+bool isExtensible(const WAVEFORMATEX &format)
+{
+    return format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+           format.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+}
+
 StreamFormat::Encoding encodingOf(const WAVEFORMATEX &format)
 {
     switch (format.wFormatTag) {
@@ -19,7 +26,7 @@ StreamFormat::Encoding encodingOf(const WAVEFORMATEX &format)
     case WAVE_FORMAT_PCM:
         return StreamFormat::Encoding::Pcm;
     case WAVE_FORMAT_EXTENSIBLE: {
-        if (format.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX))
+        if (!isExtensible(format))
             return StreamFormat::Encoding::Other;
         const GUID &subtype = reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).SubFormat;
         if (IsEqualGUID(subtype, subtypeFloat))
@@ -47,6 +54,10 @@ StreamFormat streamFormatOf(const WAVEFORMATEX &format)
     stream.sampleRate = int(format.nSamplesPerSec);
     stream.channels = int(format.nChannels);
     stream.bitsPerSample = int(format.wBitsPerSample);
+    // Only an extensible format names its speakers; otherwise the usual layout applies.
+    if (isExtensible(format))
+        stream.channelMask =
+            std::uint32_t(reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).dwChannelMask);
     return stream;
 }
 
