@@ -1,6 +1,7 @@
 #include "core/servercore.h"
 
 #include "audio/platform/audioplatform.h"
+#include "core/capturelatencyreadout.h"
 #include "core/controlprotocol.h"
 #include "core/devicewatcher.h"
 #include "core/playerpath.h"
@@ -8,10 +9,7 @@
 #include "core/streamsender.h"
 #include "net/udpsocket.h"
 
-#include <QHostAddress>
 #include <QHostInfo>
-#include <QNetworkInterface>
-#include <QTimer>
 
 ServerCore::ServerCore(QObject *parent) : ServerCore(ServerCoreTiming(), parent) {}
 
@@ -20,14 +18,15 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
       sender(std::make_unique<StreamSender>(*streamSocket)),
       playerPath(new PlayerPath(*streamSocket, this)),
       discovery(new Discovery(*streamSocket, timing, this)), deviceWatcher(new DeviceWatcher(this)),
-      latencyTimer(new QTimer(this)),
+      captureReadOut(
+          new CaptureLatencyReadOut([this] { return sender->captureLatencyMs(); }, 1000, this)),
       virtualMicrophone(AudioPlatform::instance().takeOverVirtualMicrophone())
 {
     sender->setEventSync(eventSyncEnabled);
     sender->setContinuousCapture(continuousEnabled);
-    latencyTimer->setInterval(1000);
-    connect(latencyTimer, &QTimer::timeout, this,
-            [this] { publishLatency(sender->captureLatencyMs()); });
+    connect(captureReadOut, &CaptureLatencyReadOut::latencyChanged, this,
+            &ServerCore::captureLatencyMsChanged);
+    connect(captureReadOut, &CaptureLatencyReadOut::measured, this, &ServerCore::telemetryUpdated);
     connect(discovery, &Discovery::connectedDevicesChanged, this,
             &ServerCore::connectedDevicesChanged);
     connect(discovery, &Discovery::deviceLeft, this, &ServerCore::endConnectionTo);
@@ -57,8 +56,7 @@ void ServerCore::stopSequence(int runningMode)
         playerPath->stop();
     } else {
         sender->stop();
-        latencyTimer->stop();
-        publishLatency(0);
+        captureReadOut->stop();
     }
     if (runningMode == Mode::player) {
         connectedServer.clear();
@@ -121,31 +119,9 @@ void ServerCore::setContinuousCapture(bool enabled)
     emit continuousCaptureChanged();
 }
 
-void ServerCore::publishLatency(int ms)
-{
-    const bool changed = ms != captureLatency;
-    captureLatency = ms;
-    if (changed)
-        emit captureLatencyMsChanged();
-    // Stopping clears the read-out; only a measurement is telemetry.
-    if (latencyTimer->isActive())
-        emit telemetryUpdated(ms);
-}
-
 QString ServerCore::hostname() const
 {
     return QHostInfo::localHostName();
-}
-
-QString ServerCore::localIp() const
-{
-    const auto addresses = QNetworkInterface::allAddresses();
-    for (const QHostAddress &address : addresses) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol &&
-            address != QHostAddress(QHostAddress::LocalHost))
-            return address.toString();
-    }
-    return {};
 }
 
 bool ServerCore::canCreateVirtualMicrophone() const
@@ -193,7 +169,7 @@ void ServerCore::startServer()
     if (mode == Mode::server) {
         running = sender->start(selectedDeviceId);
         if (running)
-            latencyTimer->start();
+            captureReadOut->start();
     } else { // a receiver of playerModeChanged chose another mode meanwhile
         running = playerPath->start(selectedOutputDeviceId);
     }
@@ -226,11 +202,6 @@ void ServerCore::connectToAddress(const QString &ip)
     emit runningChanged();
 }
 
-void ServerCore::setDeviceVolume(const QString &ip, int volume)
-{
-    discovery->setDeviceVolume(ip, volume);
-}
-
 void ServerCore::endConnectionTo(const QString &address)
 {
     // The server may have been named by a host name: what counts is where it resolved to.
@@ -248,27 +219,12 @@ QString ServerCore::createVirtualMicrophone()
     return virtualMicrophone ? QString::fromStdWString(virtualMicrophone->outputId()) : QString();
 }
 
-void ServerCore::allowDevice(const QString &ip)
-{
-    discovery->allowDevice(ip);
-}
-
-void ServerCore::blockDevice(const QString &ip)
-{
-    discovery->blockDevice(ip);
-}
-
 void ServerCore::setAskBeforeStreaming(bool on)
 {
     if (on == discovery->askBeforeStreaming())
         return;
     discovery->setAskBeforeStreaming(on);
     emit askBeforeStreamingChanged();
-}
-
-QString ServerCore::resolveError() const
-{
-    return playerPath->resolveError();
 }
 
 // The line goes to the log too, where it outlasts the window.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "core/capturelatencyreadout.h"
 #include "core/devicelists.h"
 #include "core/discovery.h"
 #include "core/muteworker.h"
+#include "core/playerpath.h"
+#include "net/localaddress.h"
 
 #include <QObject>
 #include <QString>
@@ -10,8 +13,6 @@
 #include <memory>
 
 class DeviceWatcher;
-class PlayerPath;
-class QTimer;
 class StreamSender;
 class UdpSocket;
 class VirtualMicrophone;
@@ -71,8 +72,8 @@ public:
     QVariantList connectedDevices() const { return discovery->connectedDevices(); }
     QString serverName() const { return connectedServer; }
     QString hostname() const;
-    QString localIp() const;
-    int captureLatencyMs() const { return captureLatency; }
+    QString localIp() const { return localIPv4Address(); }
+    int captureLatencyMs() const { return captureReadOut->latencyMs(); }
     int playerMode() const { return mode; }
     void setPlayerMode(int newMode);
     int soundSystemState() const { return deviceLists.state(); }
@@ -81,7 +82,7 @@ public:
     bool askBeforeStreaming() const { return discovery->askBeforeStreaming(); }
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return discovery->pendingDevices(); }
-    QString resolveError() const;
+    QString resolveError() const { return playerPath->resolveError(); }
     // The capture wakes when audio is ready instead of polling every 10 ms.
     bool eventSync() const { return eventSyncEnabled; }
     void setEventSync(bool enabled);
@@ -113,13 +114,16 @@ public:
     Q_INVOKABLE void startServer();
     Q_INVOKABLE void stopServer();
     Q_INVOKABLE void connectToAddress(const QString &ip);
-    Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume);
+    Q_INVOKABLE void setDeviceVolume(const QString &ip, int volume)
+    {
+        discovery->setDeviceVolume(ip, volume);
+    }
     // Makes an output device whose sound every program can record as a microphone (where
     // the sound system can), lists it at once and returns its id; empty when it failed. It
     // is removed again when the core goes.
     Q_INVOKABLE QString createVirtualMicrophone();
-    Q_INVOKABLE void allowDevice(const QString &ip);
-    Q_INVOKABLE void blockDevice(const QString &ip);
+    Q_INVOKABLE void allowDevice(const QString &ip) { discovery->allowDevice(ip); }
+    Q_INVOKABLE void blockDevice(const QString &ip) { discovery->blockDevice(ip); }
 
 private:
     // The values of playerMode that mean something; any other value is kept and reported,
@@ -133,8 +137,6 @@ private:
     void stopSequence(int runningMode);
     void followDevices();
     void announce(const DeviceLists::Changes &changes);
-    // Once a second while streaming: the sender's latency becomes the read-out.
-    void publishLatency(int ms);
     void endConnectionTo(const QString &address);
     void updatePortConflict();
 
@@ -148,12 +150,11 @@ private:
     DeviceWatcher *deviceWatcher = nullptr;
     // Mutes from the network wait for the sound server on its thread, never on this one.
     MuteWorker muteWorker;
-    QTimer *latencyTimer = nullptr;
+    CaptureLatencyReadOut *captureReadOut = nullptr;
 
     // GUI thread only.
     QString connectedServer;
     bool running = false;
-    int captureLatency = 0;
     QString selectedDeviceId;
     QString selectedOutputDeviceId;
     DeviceLists deviceLists;
