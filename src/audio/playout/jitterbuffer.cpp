@@ -115,7 +115,7 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
         // Starts when this wake's top-up reaches the target, with just the silence before
         // the audio that makes the delay the target, to the frame.
         const double shortFrames = (targetNs - delayNs) * sampleRate / nsPerSecond;
-        if (shortFrames <= topUpFrames(deviceFrames, room)) {
+        if (shortFrames <= framesToReach(goalFrames, deviceFrames, room)) {
             written = shortFrames > 0 ? std::uint32_t(std::lround(shortFrames)) : 0;
             std::fill(out, out + std::size_t(written) * channels, std::int16_t(0));
             delayNs += double(framesToNs(written));
@@ -143,15 +143,18 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
     return written;
 }
 
-std::uint32_t JitterBuffer::topUpFrames(std::uint32_t deviceFrames, std::uint32_t room) const
+std::uint32_t JitterBuffer::framesToReach(std::uint32_t level, std::uint32_t deviceFrames,
+                                          std::uint32_t room)
 {
-    return deviceFrames < goalFrames ? std::min(room, goalFrames - deviceFrames) : 0;
+    return deviceFrames < level ? std::min(room, level - deviceFrames) : 0;
 }
 
+// Zeros only to keep the device from running dry: while waiting for the target, the less
+// silence it holds, the closer to the target the audio can start.
 std::uint32_t JitterBuffer::silence(std::int16_t *out, std::uint32_t deviceFrames,
                                     std::uint32_t room)
 {
-    const std::uint32_t frames = topUpFrames(deviceFrames, room);
+    const std::uint32_t frames = framesToReach(deadlineFrames, deviceFrames, room);
     std::fill(out, out + std::size_t(frames) * std::size_t(channels), std::int16_t(0));
     return frames;
 }
@@ -159,7 +162,7 @@ std::uint32_t JitterBuffer::silence(std::int16_t *out, std::uint32_t deviceFrame
 std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames,
                                  std::uint32_t room, double step, std::int64_t nowNs)
 {
-    const std::uint32_t wanted = topUpFrames(deviceFrames, room);
+    const std::uint32_t wanted = framesToReach(goalFrames, deviceFrames, room);
     std::uint32_t produced = 0;
     while (produced < wanted) {
         produced += std::uint32_t(resampler.read(out + std::size_t(produced) * channels,
@@ -171,9 +174,8 @@ std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames,
         return produced;
 
     // About to run dry with nothing to play: one gap, then wait for the target again.
-    const std::uint32_t frames = std::max(produced, wanted);
-    std::fill(out + std::size_t(produced) * channels, out + std::size_t(frames) * channels,
-              std::int16_t(0));
+    const std::uint32_t frames = produced + silence(out + std::size_t(produced) * channels,
+                                                    deviceFrames + produced, room - produced);
     playing = false;
     std::lock_guard<std::mutex> lock(mutex);
     target.underrun(nowNs);

@@ -17,8 +17,8 @@
 // device needs their audio, so a late packet may still take its place and one that never
 // comes is concealed in its turn. The device is kept a little ahead (two periods); a device
 // that holds less than a period and a quarter when audio is missing is about to run dry,
-// and only then are zeros written: once, after which playing resumes when the target delay
-// is reached again (one gap, not many).
+// and only then are zeros written, just enough to keep it going: one gap, after which
+// playing resumes when the target delay is reached again (not many gaps).
 //
 // The delay is the time from a packet's ideal arrival (LatenessTracker) to its audio being
 // heard; PlayoutTarget sets its target from the measured lateness of the arrivals, and
@@ -78,7 +78,8 @@ public:
 private:
     std::uint32_t play(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room,
                        double step, std::int64_t nowNs);
-    std::uint32_t topUpFrames(std::uint32_t deviceFrames, std::uint32_t room) const;
+    static std::uint32_t framesToReach(std::uint32_t level, std::uint32_t deviceFrames,
+                                       std::uint32_t room);
     std::uint32_t silence(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room);
     bool feedResampler(std::uint32_t queuedFrames);
     void dropBeyondBound(std::uint32_t deviceFrames);

@@ -2,25 +2,25 @@
 
 #include <algorithm>
 
-PacketQueue::PacketQueue(std::size_t slotCount, std::size_t packetBytes) : slots(slotCount)
+PacketQueue::PacketQueue(std::size_t slotCount, std::size_t packetBytes) : ring(slotCount)
 {
-    for (Slot &slot : slots)
+    for (Slot &slot : ring)
         slot.bytes.reserve(packetBytes);
 }
 
 PacketQueue::Slot &PacketQueue::slotFor(std::int64_t sequence)
 {
-    return slots[std::size_t(sequence % std::int64_t(slots.size()))];
+    return ring[std::size_t(sequence % std::int64_t(ring.size()))];
 }
 
 const PacketQueue::Slot &PacketQueue::slotFor(std::int64_t sequence) const
 {
-    return slots[std::size_t(sequence % std::int64_t(slots.size()))];
+    return ring[std::size_t(sequence % std::int64_t(ring.size()))];
 }
 
 void PacketQueue::clear()
 {
-    for (Slot &slot : slots)
+    for (Slot &slot : ring)
         slot.sequence = -1;
     started = false;
     moved = false;
@@ -43,7 +43,7 @@ PacketQueue::Insertion PacketQueue::insert(std::uint32_t sequence, const unsigne
 {
     if (!data || length == 0 || frames <= 0)
         return Insertion::Empty;
-    const auto window = std::int64_t(slots.size());
+    const auto window = std::int64_t(ring.size());
     if (!started) {
         // Numbers are kept non-negative and far from 0, so that going back never goes below.
         startAt(std::int64_t(sequence) + (std::int64_t(1) << 32));

@@ -41,7 +41,7 @@ public:
         std::int64_t sequence = 0;
     };
 
-    PacketQueue(std::size_t slots, std::size_t packetBytes);
+    PacketQueue(std::size_t slotCount, std::size_t packetBytes);
 
     // frames: the audio the packet holds, per channel.
     Insertion insert(std::uint32_t sequence, const unsigned char *data, std::size_t length,
@@ -80,7 +80,7 @@ private:
     void store(std::int64_t sequence, const unsigned char *data, std::size_t length, int frames);
     void startAt(std::int64_t sequence);
 
-    std::vector<Slot> slots;
+    std::vector<Slot> ring;
     bool started = false; // a packet has been queued since the last clear
     bool moved = false;   // the head has moved since then
     std::int64_t next = 0;
