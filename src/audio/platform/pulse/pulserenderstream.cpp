@@ -122,6 +122,11 @@ bool PulseRenderStream::currentPadding(std::uint32_t &frames)
     return true;
 }
 
+std::uint32_t PulseRenderStream::periodFrames() const
+{
+    return std::uint32_t(streamFormat.sampleRate / 1000 * requestMs);
+}
+
 unsigned char *PulseRenderStream::getBuffer(std::uint32_t frames)
 {
     if (frames == 0 || frames > frameCapacity)
