@@ -145,10 +145,12 @@ void TestJitterBuffer::driftingSenderPlaysTenMinutesWithoutADrop()
     QVERIFY2(simulation.worstErrorMs <= 5, qPrintable(QString::number(simulation.worstErrorMs)));
     // The pace has settled on the clocks' difference.
     QVERIFY2(std::abs(stats.step - senderRate) < 0.0002, qPrintable(QString::number(stats.step)));
-    QCOMPARE(stats.targetMs, PlayoutTarget::minMs);
+    // The target stays at its floor: the drift is not taken for lateness.
+    QVERIFY2(stats.targetMs < PlayoutTarget::minMs + 1,
+             qPrintable(QString::number(stats.targetMs)));
     // A packet waits the target from its arrival to being heard, less the few milliseconds
     // by which a drifting clock moves the transits over the lateness history.
-    QVERIFY2(std::abs(stats.latencyMs - stats.targetMs) <= 3,
+    QVERIFY2(stats.latencyMs <= stats.targetMs && stats.latencyMs >= stats.targetMs - 5,
              qPrintable(QString::number(stats.latencyMs)));
 }
 

@@ -25,8 +25,8 @@ double DriftController::update(double errorSeconds, double elapsedSeconds)
         const double weight = 1.0 - std::exp(-std::max(elapsedSeconds, 0.0) / smoothingSeconds);
         smoothed += weight * (errorSeconds - smoothed);
     }
-    const double outside = std::copysign(std::max(std::abs(smoothed) - deadBandSeconds, 0.0),
-                                         smoothed);
+    const double outside =
+        std::copysign(std::max(std::abs(smoothed) - deadBandSeconds, 0.0), smoothed);
     const double wanted = proportionalGain * outside + integral;
     // The integral only learns while the pace is free to follow it.
     if (std::abs(wanted) < maxDeviation)

@@ -16,11 +16,8 @@ JitterBuffer::JitterBuffer(const Format &format, std::unique_ptr<PacketDecoder> 
       lastWakeNs(nowNs), latencyWindowStartNs(nowNs), decoder(std::move(decoder)),
       // A packet's leftover and the next packet, however long.
       resampler(format.channels, 2 * std::size_t(maxPacketFrames)),
-      decoded(std::size_t(maxPacketFrames) * std::size_t(format.channels)),
-      previousRenderNs(nowNs),
-      goalFrames(std::min(2 * std::max<std::uint32_t>(format.periodFrames, 1),
-                          format.maxWriteFrames)),
-      deadlineFrames(std::min(format.periodFrames + format.periodFrames / 4, goalFrames))
+      decoded(std::size_t(maxPacketFrames) * std::size_t(format.channels)), previousRenderNs(nowNs),
+      deadlineFrames(std::min(format.periodFrames + format.periodFrames / 4, format.maxWriteFrames))
 {
     packetBytes.reserve(packetCapacity);
     target.reset(nowNs);
@@ -32,9 +29,13 @@ std::int64_t JitterBuffer::framesToNs(double frames) const
     return std::int64_t(frames * double(nsPerSecond) / sampleRate);
 }
 
+// A packet is needed when the device is down to its deadline; the delay the drift loop
+// holds wavers by a few milliseconds around the target as the fastest recent packet changes,
+// which the margin covers.
 double JitterBuffer::latenessRequirementMs() const
 {
-    return double(lateness.recentLatenessNs() + framesToNs(deadlineFrames)) / 1e6;
+    return double(lateness.recentLatenessNs() + framesToNs(deadlineFrames)) / 1e6 +
+           trackingMarginMs;
 }
 
 void JitterBuffer::push(std::uint32_t sequence, const unsigned char *packet, std::size_t length,
@@ -69,8 +70,7 @@ void JitterBuffer::push(std::uint32_t sequence, const unsigned char *packet, std
 void JitterBuffer::recordLatency(std::int64_t sequence, std::int64_t arrivalNs)
 {
     if (arrivalNs - latencyWindowStartNs >= nsPerSecond) {
-        counters.latencyMs =
-            latencyCount > 0 ? int(latencySumNs / latencyCount / 1e6 + 0.5) : -1;
+        counters.latencyMs = latencyCount > 0 ? int(latencySumNs / latencyCount / 1e6 + 0.5) : -1;
         latencySumNs = 0;
         latencyCount = 0;
         latencyWindowStartNs = arrivalNs;
@@ -115,7 +115,7 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
         // Starts when this wake's top-up reaches the target, with just the silence before
         // the audio that makes the delay the target, to the frame.
         const double shortFrames = (targetNs - delayNs) * sampleRate / nsPerSecond;
-        if (shortFrames <= framesToReach(goalFrames, deviceFrames, room)) {
+        if (shortFrames <= room) {
             written = shortFrames > 0 ? std::uint32_t(std::lround(shortFrames)) : 0;
             std::fill(out, out + std::size_t(written) * channels, std::int16_t(0));
             delayNs += double(framesToNs(written));
@@ -143,31 +143,27 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
     return written;
 }
 
-std::uint32_t JitterBuffer::framesToReach(std::uint32_t level, std::uint32_t deviceFrames,
-                                          std::uint32_t room)
-{
-    return deviceFrames < level ? std::min(room, level - deviceFrames) : 0;
-}
-
 // Zeros only to keep the device from running dry: while waiting for the target, the less
 // silence it holds, the closer to the target the audio can start.
 std::uint32_t JitterBuffer::silence(std::int16_t *out, std::uint32_t deviceFrames,
                                     std::uint32_t room)
 {
-    const std::uint32_t frames = framesToReach(deadlineFrames, deviceFrames, room);
+    const std::uint32_t frames =
+        deviceFrames < deadlineFrames ? std::min(room, deadlineFrames - deviceFrames) : 0;
     std::fill(out, out + std::size_t(frames) * std::size_t(channels), std::int16_t(0));
     return frames;
 }
 
-std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames,
-                                 std::uint32_t room, double step, std::int64_t nowNs)
+std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room,
+                                 double step, std::int64_t nowNs)
 {
-    const std::uint32_t wanted = framesToReach(goalFrames, deviceFrames, room);
+    // Everything that can be played goes to the device at once: there, no stall of this
+    // program can interrupt it.
     std::uint32_t produced = 0;
-    while (produced < wanted) {
-        produced += std::uint32_t(resampler.read(out + std::size_t(produced) * channels,
-                                                 wanted - produced, step));
-        if (produced == wanted || !feedResampler(deviceFrames + produced))
+    while (produced < room) {
+        produced += std::uint32_t(
+            resampler.read(out + std::size_t(produced) * channels, room - produced, step));
+        if (produced == room || !feedResampler(deviceFrames + produced))
             break;
     }
     if (deviceFrames + produced >= deadlineFrames)
@@ -208,8 +204,7 @@ bool JitterBuffer::feedResampler(std::uint32_t queuedFrames)
     }
     int frames = 0;
     if (taken.length > 0) {
-        frames = decoder->decode(packetBytes.data(), taken.length, decoded.data(),
-                                 maxPacketFrames);
+        frames = decoder->decode(packetBytes.data(), taken.length, decoded.data(), maxPacketFrames);
         // A packet that does not decode leaves a hole of its length, concealed like a loss.
         if (frames <= 0)
             concealFrames = taken.frames;

@@ -3,8 +3,8 @@
 #include "audio/fractionalresampler.h"
 #include "audio/playout/driftcontroller.h"
 #include "audio/playout/latenesstracker.h"
-#include "audio/playout/packetqueue.h"
 #include "audio/playout/packetdecoder.h"
+#include "audio/playout/packetqueue.h"
 #include "audio/playout/playouttarget.h"
 
 #include <cstdint>
@@ -15,10 +15,11 @@
 // Between the packets that arrive from the network and the device that plays them: a
 // jitter buffer. Packets wait in sequence order (PacketQueue) and are decoded only when the
 // device needs their audio, so a late packet may still take its place and one that never
-// comes is concealed in its turn. The device is kept a little ahead (two periods); a device
-// that holds less than a period and a quarter when audio is missing is about to run dry,
-// and only then are zeros written, just enough to keep it going: one gap, after which
-// playing resumes when the target delay is reached again (not many gaps).
+// comes is concealed in its turn. Whatever can be played goes to the device at once, where no
+// stall of this program can interrupt it; only audio that has not come waits. A device that
+// holds less than a period and a quarter when audio is missing is about to run dry, and only
+// then are zeros written, just enough to keep it going: one gap, after which playing resumes
+// when the target delay is reached again (not many gaps).
 //
 // The delay is the time from a packet's ideal arrival (LatenessTracker) to its audio being
 // heard; PlayoutTarget sets its target from the measured lateness of the arrivals, and
@@ -36,6 +37,8 @@ public:
     // Packets up to this size are queued without allocating.
     static constexpr std::size_t packetCapacity = 4000;
     static constexpr std::size_t queueSlots = 128;
+    // What the target keeps beyond the arrivals' lateness and the device's deadline.
+    static constexpr double trackingMarginMs = 5;
 
     struct Stats
     {
@@ -63,8 +66,7 @@ public:
     };
 
     // Empty, waiting for the first packet.
-    JitterBuffer(const Format &format, std::unique_ptr<PacketDecoder> decoder,
-                 std::int64_t nowNs);
+    JitterBuffer(const Format &format, std::unique_ptr<PacketDecoder> decoder, std::int64_t nowNs);
     // A received packet; packets that cannot be read are dropped.
     void push(std::uint32_t sequence, const unsigned char *packet, std::size_t length,
               std::int64_t arrivalNs);
@@ -78,8 +80,6 @@ public:
 private:
     std::uint32_t play(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room,
                        double step, std::int64_t nowNs);
-    static std::uint32_t framesToReach(std::uint32_t level, std::uint32_t deviceFrames,
-                                       std::uint32_t room);
     std::uint32_t silence(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room);
     bool feedResampler(std::uint32_t queuedFrames);
     void dropBeyondBound(std::uint32_t deviceFrames);
@@ -115,6 +115,5 @@ private:
     std::vector<std::int16_t> decoded;
     bool playing = false;
     std::int64_t previousRenderNs = 0;
-    const std::uint32_t goalFrames;     // what the device is topped up to
     const std::uint32_t deadlineFrames; // below this it would run dry before the next wake
 };

@@ -19,7 +19,7 @@ public:
     static constexpr int window = 256; // packets remembered
     static constexpr std::int64_t discontinuityNs = 500'000'000;
     // The share of recent packets whose lateness recentLatenessNs() covers.
-    static constexpr double coveredShare = 0.95;
+    static constexpr double coveredShare = 0.99;
 
     void reset();
     // A packet with this (extended) sequence number, holding packetNs of audio, came at

@@ -2,8 +2,7 @@
 
 #include <climits>
 
-OpusPacketDecoder::OpusPacketDecoder(int sampleRate, int channels)
-    : sampleRate(sampleRate)
+OpusPacketDecoder::OpusPacketDecoder(int sampleRate, int channels) : sampleRate(sampleRate)
 {
     codec.initDecoder(sampleRate, channels);
 }
