@@ -1,6 +1,5 @@
 #include "core/playerpath.h"
 
-#include "audio/opuscodec.h"
 #include "audio/wasapiplayer.h"
 #include "core/audiodatagram.h"
 #include "core/controlprotocol.h"
@@ -8,13 +7,21 @@
 #include "net/udpsocket.h"
 
 #include <QHostInfo>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+constexpr int latencyIntervalMs = 1000;
+
+} // namespace
 
 PlayerPath::PlayerPath(QObject *parent)
-    : QObject(parent), player(std::make_unique<WasapiPlayer>()),
-      decoder(std::make_unique<OpusCodec>()), audioInSocket(new UdpSocket(this)),
-      decodeBuffer(std::size_t(Stream::maxDecodeFrameSize) * Stream::channels, 0)
+    : QObject(parent), player(std::make_unique<WasapiPlayer>()), audioInSocket(new UdpSocket(this)),
+      latencyTimer(new QTimer(this))
 {
-    decoder->initDecoder(Stream::sampleRate, Stream::channels);
+    latencyTimer->setInterval(latencyIntervalMs);
+    connect(latencyTimer, &QTimer::timeout, this, &PlayerPath::updateLatency);
     audioInSocket->setReceiveCallback([this](const QByteArray &payload, const QHostAddress &sender,
                                              quint16) { handleDatagram(payload, sender); });
     audioInSocket->bind(ControlProtocol::audioPort);
@@ -34,6 +41,7 @@ bool PlayerPath::start(const QString &outputDeviceId, const QString &sender)
 {
     acceptedSender = QHostAddress(sender);
     playing = true;
+    latencyTimer->start();
     return switchOutput(outputDeviceId);
 }
 
@@ -53,6 +61,17 @@ void PlayerPath::stop()
     playing = false;
     acceptedSender.clear();
     player->stop();
+    latencyTimer->stop();
+    updateLatency();
+}
+
+void PlayerPath::updateLatency()
+{
+    const int measured = std::max(player->playoutStats().latencyMs, 0);
+    if (measured == latencyMs)
+        return;
+    latencyMs = measured;
+    emit playoutLatencyChanged();
 }
 
 void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &sender)
@@ -66,10 +85,7 @@ void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &s
     const QByteArrayView opus = AudioDatagram::payload(payload);
     if (opus.isEmpty())
         return;
-    const int decoded =
-        decoder->decode(reinterpret_cast<const unsigned char *>(opus.data()), int(opus.size()),
-                        decodeBuffer.data(), Stream::maxDecodeFrameSize);
-    if (decoded < 1)
-        return;
-    player->pushSamples(decodeBuffer.data(), std::size_t(decoded) * Stream::channels);
+    player->pushPacket(AudioDatagram::sequenceNumber(payload),
+                       reinterpret_cast<const unsigned char *>(opus.data()),
+                       std::size_t(opus.size()));
 }

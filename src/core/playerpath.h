@@ -4,17 +4,15 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <cstdint>
 #include <memory>
-#include <vector>
 
-class OpusCodec;
+class QTimer;
 class UdpSocket;
 class WasapiPlayer;
 
 // Player mode's audio: the datagrams that reach port 8080 from the device connected to,
-// decoded and played on an output device. Everything here runs on the GUI thread; decoded
-// audio reaches the output engine's render thread through its own pending-samples lock.
+// played on an output device. Everything here runs on the GUI thread; the packets reach the
+// output engine's jitter buffer under its own lock, and its render thread decodes them.
 class PlayerPath : public QObject
 {
     Q_OBJECT
@@ -37,16 +35,25 @@ public:
     // Silences the output and drops every datagram until the next start.
     void stop();
 
+    // Time from a datagram's arrival to its audio leaving the output device, in ms, as the
+    // output last measured it over a second of playing; 0 while nothing plays.
+    int playoutLatencyMs() const { return latencyMs; }
+
+signals:
+    // At most once a second while playing, and when playing ends.
+    void playoutLatencyChanged();
+
 private:
     void handleDatagram(const QByteArray &payload, const QHostAddress &sender);
+    void updateLatency();
 
-    // The engine's pushSamples crosses to the render thread under the engine's own lock.
+    // Packets cross to the render thread under the engine's own jitter-buffer lock.
     std::unique_ptr<WasapiPlayer> player;
-    std::unique_ptr<OpusCodec> decoder;
     UdpSocket *audioInSocket = nullptr; // bound to the audio port for the core's whole life
+    QTimer *latencyTimer = nullptr;     // reads the output's latency while playing
 
     // GUI thread only.
     bool playing = false;
     QHostAddress acceptedSender; // null: any sender
-    std::vector<std::int16_t> decodeBuffer;
+    int latencyMs = 0;
 };

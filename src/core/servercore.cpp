@@ -26,6 +26,8 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
             [this](int bitsPerSecond) { sender->setBitrate(bitsPerSecond); });
     // Watching before the first reading, so that no change falls between the two.
     connect(deviceWatcher, &DeviceWatcher::refreshDue, this, &ServerCore::followDevices);
+    connect(playerPath, &PlayerPath::playoutLatencyChanged, this,
+            &ServerCore::playoutLatencyMsChanged);
     refreshDevices();
 }
 
@@ -90,6 +92,11 @@ void ServerCore::setPlayerMode(int newMode)
 QString ServerCore::hostname() const
 {
     return QHostInfo::localHostName();
+}
+
+int ServerCore::playoutLatencyMs() const
+{
+    return playerPath->playoutLatencyMs();
 }
 
 QString ServerCore::localIp() const

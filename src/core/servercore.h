@@ -42,6 +42,7 @@ class ServerCore : public QObject
     // answers but has no output devices, 2 it cannot be reached.
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    Q_PROPERTY(int playoutLatencyMs READ playoutLatencyMs NOTIFY playoutLatencyMsChanged)
 
 public:
     explicit ServerCore(QObject *parent = nullptr);
@@ -64,6 +65,9 @@ public:
     void setPlayerMode(int newMode);
     int soundSystemState() const { return deviceLists.state(); }
     bool canCreateVirtualMicrophone() const;
+    // Player mode: from a datagram's arrival to its audio leaving the output device, in ms,
+    // updated once a second while playing; 0 while nothing plays.
+    int playoutLatencyMs() const;
 
 signals:
     void runningChanged();
@@ -77,6 +81,7 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void playoutLatencyMsChanged();
 
 public:
     Q_INVOKABLE void refreshDevices();

@@ -7,8 +7,8 @@
 #include <QDateTime>
 #include <QHostInfo>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
-
 #include <cmath>
 #include <memory>
 #include <random>
@@ -31,10 +31,12 @@ Header readHeader(const QByteArray &datagram)
             qFromLittleEndian<quint16>(bytes + 13), qFromLittleEndian<quint16>(bytes + 15)};
 }
 
-QByteArray audioDatagram(const std::vector<unsigned char> &packet, int announced = -1)
+QByteArray audioDatagram(const std::vector<unsigned char> &packet, int announced = -1,
+                         quint32 sequence = 0)
 {
     QByteArray datagram(17, '\0');
     auto *bytes = reinterpret_cast<uchar *>(datagram.data());
+    qToLittleEndian<quint32>(sequence, bytes);
     bytes[12] = 1;
     qToLittleEndian<quint16>(48000, bytes + 13);
     qToLittleEndian<quint16>(quint16(announced < 0 ? int(packet.size()) : announced), bytes + 15);
@@ -217,7 +219,8 @@ void TestCoreStreaming::capturedAudioBecomesNumberedFrames()
         QCOMPARE(quint8(bytes[14]), quint8(0xBB));
         QVERIFY(header.payloadLength > 0);
         QCOMPARE(bytes.size(), 17 + header.payloadLength);
-        QCOMPARE(datagram.senderAddress().toIPv4Address(), QHostAddress("127.0.0.1").toIPv4Address());
+        QCOMPARE(datagram.senderAddress().toIPv4Address(),
+                 QHostAddress("127.0.0.1").toIPv4Address());
     }
     // Sent only to the audio port.
     QCOMPARE(phone.controlReceived.size() + phone.discoveryReceived.size(), 0);
@@ -311,8 +314,8 @@ void TestCoreStreaming::helloGoesToTheControlPortOnly()
              "Kestrune-Hello|" + QHostInfo::localHostName().toUtf8());
     QTest::qWait(50);
     QCOMPARE(phone.controlReceived.size(), 1);
-    QCOMPARE(phone.audioReceived.size() + other.audioReceived.size() +
-                 other.controlReceived.size(), 0);
+    QCOMPARE(phone.audioReceived.size() + other.audioReceived.size() + other.controlReceived.size(),
+             0);
 
     // The phone connected to still gets the stream when server mode runs again.
     core.startServer();
@@ -323,6 +326,13 @@ void TestCoreStreaming::helloGoesToTheControlPortOnly()
 
 void TestCoreStreaming::playerPlaysTheToneItIsSent()
 {
+    // The cable plays a period every 10 ms, as a device does.
+    cable->setManualRenderEvents(true);
+    cable->setPlaysPeriods(true);
+    QTimer device;
+    device.setTimerType(Qt::PreciseTimer);
+    connect(&device, &QTimer::timeout, this, [this] { cable->triggerRender(); });
+    device.start(10);
     ServerCore &core = makeCore();
     core.setSelectedOutputDevice("cable_input");
     Phone phone("127.0.0.2");
@@ -333,14 +343,16 @@ void TestCoreStreaming::playerPlaysTheToneItIsSent()
     OpusCodec encoder;
     QVERIFY(encoder.initEncoder(48000, 2, 128000));
     for (int frame = 0; frame < 10; ++frame)
-        phone.send(audioDatagram(encodedTone(encoder, frame)), 8080);
+        phone.send(audioDatagram(encodedTone(encoder, frame), -1, quint32(frame)), 8080);
 
     std::vector<std::int16_t> sound;
     QTRY_VERIFY((sound = longestSound(cable->renderedInt16())).size() >= 2 * 4000);
     // Past the codec's start-up, left carries 1000 Hz and right 500 Hz at amplitude 0.5.
     const std::vector<std::int16_t> steady(sound.begin() + 2 * 960, sound.end());
-    QVERIFY2(toneShare(steady, 0, 1000) > 0.95, qPrintable(QString::number(toneShare(steady, 0, 1000))));
-    QVERIFY2(toneShare(steady, 1, 500) > 0.95, qPrintable(QString::number(toneShare(steady, 1, 500))));
+    QVERIFY2(toneShare(steady, 0, 1000) > 0.95,
+             qPrintable(QString::number(toneShare(steady, 0, 1000))));
+    QVERIFY2(toneShare(steady, 1, 500) > 0.95,
+             qPrintable(QString::number(toneShare(steady, 1, 500))));
     QVERIFY(toneShare(steady, 0, 500) < 0.05);
     double energy = 0;
     for (std::size_t i = 0; i < steady.size(); i += 2)
@@ -363,12 +375,12 @@ void TestCoreStreaming::playerDropsMalformedAndForeignAudio()
 
     core.connectToAddress("127.0.0.2");
     cable->clearRendered();
-    phone.send(audioDatagram(packet).left(16), 8080);                  // shorter than a header
-    phone.send(audioDatagram({}), 8080);                               // header only
-    phone.send(audioDatagram(packet, 0), 8080);                        // announces nothing
-    phone.send(audioDatagram(packet, int(packet.size()) + 1), 8080);   // truncated
-    phone.send(audioDatagram({0xff}), 8080);                           // not Opus
-    stranger.send(audioDatagram(packet), 8080);                        // not the device connected to
+    phone.send(audioDatagram(packet).left(16), 8080);                // shorter than a header
+    phone.send(audioDatagram({}), 8080);                             // header only
+    phone.send(audioDatagram(packet, 0), 8080);                      // announces nothing
+    phone.send(audioDatagram(packet, int(packet.size()) + 1), 8080); // truncated
+    phone.send(audioDatagram({0xff}), 8080);                         // not Opus
+    stranger.send(audioDatagram(packet), 8080);                      // not the device connected to
     // Let the core take them all, then let the output play whatever it was given.
     QTest::qWait(50);
     QVERIFY(cable->waitForRenderCycles(cable->renderCycles() + 2, 2000));

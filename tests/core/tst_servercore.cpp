@@ -107,7 +107,7 @@ void TestServerCore::surfaceTheWindowBindsTo()
              QStringList({"isRunning", "audioDevices", "selectedDevice", "outputDevices",
                           "selectedOutputDevice", "connectedDevices", "serverName", "hostname",
                           "localIp", "captureLatencyMs", "playerMode", "soundSystemState",
-                          "canCreateVirtualMicrophone"}));
+                          "canCreateVirtualMicrophone", "playoutLatencyMs"}));
     QVERIFY(meta.property(meta.indexOfProperty("hostname")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("localIp")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("canCreateVirtualMicrophone")).isConstant());
@@ -120,9 +120,10 @@ void TestServerCore::surfaceTheWindowBindsTo()
                           "outputDevicesChanged()", "selectedOutputDeviceChanged()",
                           "connectedDevicesChanged()", "captureLatencyMsChanged()",
                           "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
-                          "soundSystemStateChanged()", "refreshDevices()", "startServer()",
-                          "stopServer()", "connectToAddress(QString)",
-                          "setDeviceVolume(QString,int)", "createVirtualMicrophone()"}));
+                          "soundSystemStateChanged()", "playoutLatencyMsChanged()",
+                          "refreshDevices()", "startServer()", "stopServer()",
+                          "connectToAddress(QString)", "setDeviceVolume(QString,int)",
+                          "createVirtualMicrophone()"}));
 }
 
 void TestServerCore::freshCore()
