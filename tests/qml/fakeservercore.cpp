@@ -88,6 +88,9 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("captureLatencyMs")) {
             captureLatency = value.toInt();
             emit captureLatencyMsChanged();
+        } else if (key == QLatin1String("playoutLatencyMs")) {
+            playoutLatency = value.toInt();
+            emit playoutLatencyMsChanged();
         } else if (key == QLatin1String("selectedDevice")) {
             selectedDeviceId = value.toString();
             emit selectedDeviceChanged();
@@ -128,6 +131,7 @@ void FakeServerCore::reset()
            {QStringLiteral("playerMode"), 0},
            {QStringLiteral("serverName"), QString()},
            {QStringLiteral("captureLatencyMs"), 0},
+           {QStringLiteral("playoutLatencyMs"), 0},
            {QStringLiteral("selectedDevice"), QString()},
            {QStringLiteral("selectedOutputDevice"), QString()},
            {QStringLiteral("audioDevices"), QVariantList()},

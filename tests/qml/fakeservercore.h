@@ -27,6 +27,7 @@ class FakeServerCore : public QObject
     Q_PROPERTY(int playerMode READ playerMode WRITE setPlayerMode NOTIFY playerModeChanged)
     Q_PROPERTY(int soundSystemState READ soundSystemState NOTIFY soundSystemStateChanged)
     Q_PROPERTY(bool canCreateVirtualMicrophone READ canCreateVirtualMicrophone CONSTANT)
+    Q_PROPERTY(int playoutLatencyMs READ playoutLatencyMs NOTIFY playoutLatencyMsChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
 
 public:
@@ -49,6 +50,7 @@ public:
     int soundSystemState() const { return soundState; }
     // Constant on the real core: stage it before the page is made.
     bool canCreateVirtualMicrophone() const { return virtualMicrophoneSupported; }
+    int playoutLatencyMs() const { return playoutLatency; }
     QStringList calls() const { return callLog; }
 
     Q_INVOKABLE void refreshDevices();
@@ -77,6 +79,7 @@ signals:
     void serverNameChanged();
     void telemetryUpdated(int captureLatencyMs);
     void soundSystemStateChanged();
+    void playoutLatencyMsChanged();
     void callsChanged();
 
 private:
@@ -95,4 +98,5 @@ private:
     int soundState = 0;
     bool virtualMicrophoneSupported = false;
     QVariantMap virtualMicrophone; // the device createVirtualMicrophone lists
+    int playoutLatency = 0;
 };
