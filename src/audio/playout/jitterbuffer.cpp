@@ -17,6 +17,7 @@ JitterBuffer::JitterBuffer(const Format &format, std::unique_ptr<PacketDecoder> 
       // A packet's leftover and the next packet, however long.
       resampler(format.channels, 2 * std::size_t(maxPacketFrames)),
       decoded(std::size_t(maxPacketFrames) * std::size_t(format.channels)), previousRenderNs(nowNs),
+      periodFrames(format.periodFrames),
       deadlineFrames(std::min(format.periodFrames + format.periodFrames / 4, format.maxWriteFrames))
 {
     packetBytes.reserve(packetCapacity);
@@ -29,12 +30,14 @@ std::int64_t JitterBuffer::framesToNs(double frames) const
     return std::int64_t(frames * double(nsPerSecond) / sampleRate);
 }
 
-// A packet is needed when the device is down to its deadline; the delay the drift loop
-// holds wavers by a few milliseconds around the target as the fastest recent packet changes,
-// which the margin covers.
+// A packet is needed when the device is down to its deadline, if the render thread wakes on
+// time; on a busy machine it wakes later, and the delay the drift loop holds wavers by a few
+// milliseconds around the target as the fastest recent packet changes, which the margin
+// covers.
 double JitterBuffer::latenessRequirementMs() const
 {
-    return double(lateness.recentLatenessNs() + framesToNs(deadlineFrames)) / 1e6 +
+    return double(lateness.recentLatenessNs() + framesToNs(deadlineFrames) + recentWakeLatenessNs) /
+               1e6 +
            trackingMarginMs;
 }
 
@@ -95,6 +98,12 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
                                    std::uint32_t room, std::int64_t nowNs)
 {
     const double elapsedSeconds = double(nowNs - previousRenderNs) / nsPerSecond;
+    // Only between two wakes of playing: a stream that waits for its target may not be
+    // asked for data at all and wake only by its timeout.
+    if (playing)
+        wakeLateness.add(
+            std::max<std::int64_t>(nowNs - previousRenderNs - framesToNs(periodFrames), 0),
+            LatenessTracker::coveredShare);
     previousRenderNs = nowNs;
     double targetNs = 0;
     std::int64_t dueNs = 0;
@@ -133,6 +142,7 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
 
     std::lock_guard<std::mutex> lock(mutex);
     lastWakeNs = nowNs;
+    recentWakeLatenessNs = wakeLateness.quantile();
     deviceAfterWake = deviceFrames + written;
     pendingAfterWake = resampler.pendingFrames();
     playingNow = playing;

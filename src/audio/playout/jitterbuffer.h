@@ -6,6 +6,7 @@
 #include "audio/playout/packetdecoder.h"
 #include "audio/playout/packetqueue.h"
 #include "audio/playout/playouttarget.h"
+#include "audio/playout/recentvalues.h"
 
 #include <cstdint>
 #include <memory>
@@ -22,7 +23,8 @@
 // when the target delay is reached again (not many gaps).
 //
 // The delay is the time from a packet's ideal arrival (LatenessTracker) to its audio being
-// heard; PlayoutTarget sets its target from the measured lateness of the arrivals, and
+// heard; PlayoutTarget sets its target from the measured lateness of the arrivals and of
+// the render thread's own wakes (on a busy machine they come late), and
 // DriftController holds it there by playing through FractionalResampler a fraction of a
 // percent faster or slower, so a sender whose clock differs from the device's never drops
 // or gaps. Should the queue still grow past maxQueueMs (a sender far faster than the
@@ -102,6 +104,7 @@ private:
     std::uint32_t deviceAfterWake = 0;
     double pendingAfterWake = 0;
     bool playingNow = false;
+    std::int64_t recentWakeLatenessNs = 0; // what the render thread last measured
     // Latency of the packets that came in the current second.
     std::int64_t latencyWindowStartNs = 0;
     double latencySumNs = 0;
@@ -115,5 +118,8 @@ private:
     std::vector<std::int16_t> decoded;
     bool playing = false;
     std::int64_t previousRenderNs = 0;
+    const std::uint32_t periodFrames;
     const std::uint32_t deadlineFrames; // below this it would run dry before the next wake
+    // How late the wakes come, beyond a period, while playing: a busy machine's scheduling.
+    RecentValues<256> wakeLateness;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <array>
+#include "audio/playout/recentvalues.h"
+
 #include <cstdint>
 
 // How late the packets of a stream come. Each packet's transit is its arrival time less its
@@ -27,21 +28,16 @@ public:
     void arrived(std::int64_t sequence, std::int64_t arrivalNs, std::int64_t packetNs);
 
     // Whether a packet has come since the last reset.
-    bool anchored() const { return count > 0; }
+    bool anchored() const { return !transits.empty(); }
     // When the packet with this sequence number would come at the best transit seen.
     std::int64_t dueNs(std::int64_t sequence) const;
     // The lateness that coveredShare of the remembered packets stayed within.
-    std::int64_t recentLatenessNs() const { return coveredLateness; }
+    std::int64_t recentLatenessNs() const { return transits.quantile() - transits.minimum(); }
 
 private:
-    void record(std::int64_t transit);
+    void anchor(std::int64_t sequence, std::int64_t packetNs);
 
-    std::array<std::int64_t, window> transits{};
-    int count = 0;
-    int oldest = 0; // where the next transit goes once the history is full
+    RecentValues<window> transits;
     std::int64_t anchorSequence = 0;
     std::int64_t anchorPacketNs = 0;
-    std::int64_t bestTransit = 0;
-    std::int64_t coveredLateness = 0;
-    std::array<std::int64_t, window> scratch{};
 };
