@@ -8,7 +8,7 @@
 namespace {
 
 // Runs at a low rate, mono, so that minutes of audio simulate in a fraction of a second.
-constexpr int rate = 8000;
+constexpr int rate = 4000;
 constexpr std::int64_t ms = 1'000'000;
 constexpr std::int16_t audio = 1000;     // every sample the phone sends
 constexpr std::int16_t concealed = -777; // what stands in for a lost packet
