@@ -1,5 +1,7 @@
 #include "tonequality.h"
 
+#include "audio/sincfilter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -8,18 +10,6 @@ namespace {
 
 // Far sidelobes below the 24-bit floor, a main lobe within about 6 bins (35 Hz).
 constexpr double kaiserBeta = 20;
-
-double besselI0(double x)
-{
-    const double quarterSquare = x * x / 4.0;
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; term > sum * 1e-17; ++k) {
-        term *= quarterSquare / (double(k) * k);
-        sum += term;
-    }
-    return sum;
-}
 
 // In-place radix-2 FFT; values.size() is a power of two.
 void fft(std::vector<std::complex<double>> &values)
@@ -57,7 +47,7 @@ double thdPlusNoiseDb(const std::vector<float> &samples, double sampleRate)
     std::vector<std::complex<double>> spectrum(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double x = 2.0 * double(i) / double(n - 1) - 1.0;
-        const double window = besselI0(kaiserBeta * std::sqrt(1.0 - x * x)) / besselI0(kaiserBeta);
+        const double window = kaiserWindow(x, kaiserBeta);
         spectrum[i] = double(samples[i]) * window;
     }
     fft(spectrum);
@@ -67,10 +57,9 @@ double thdPlusNoiseDb(const std::vector<float> &samples, double sampleRate)
         power[k] = std::norm(spectrum[k]);
     const auto lowest = std::size_t(std::ceil(20 / binHz));
     const auto highest = std::min(n / 2 - 1, std::size_t(20000 / binHz));
-    const auto peak = std::size_t(
-        std::max_element(power.begin() + std::ptrdiff_t(lowest),
-                         power.begin() + std::ptrdiff_t(highest) + 1) -
-        power.begin());
+    const auto peak = std::size_t(std::max_element(power.begin() + std::ptrdiff_t(lowest),
+                                                   power.begin() + std::ptrdiff_t(highest) + 1) -
+                                  power.begin());
     const auto notchBins = std::size_t(std::ceil(notchHz / binHz));
     double tone = 0;
     double rest = 0;

@@ -25,6 +25,11 @@ double kaiserBeta(double attenuationDb)
 
 } // namespace
 
+double kaiserWindow(double x, double beta)
+{
+    return std::abs(x) >= 1.0 ? 0.0 : besselI0(beta * std::sqrt(1.0 - x * x)) / besselI0(beta);
+}
+
 int kaiserTapCount(double attenuationDb, double transitionWidth)
 {
     int taps = int(std::ceil((attenuationDb - 7.95) / (14.36 * transitionWidth)));
@@ -42,10 +47,7 @@ std::vector<float> windowedSincTable(int taps, int phases, double cutoff, double
         for (int k = 0; k < taps; ++k) {
             // Distance in input frames from the output's time to the frame under tap k.
             const double distance = double(phase) / phases + half - 1.0 - k;
-            const double x = distance / half;
-            const double window = std::abs(x) >= 1.0
-                                      ? 0.0
-                                      : besselI0(beta * std::sqrt(1.0 - x * x)) / besselI0(beta);
+            const double window = kaiserWindow(distance / half, beta);
             const double arg = pi * 2.0 * cutoff * distance;
             const double sinc = arg == 0.0 ? 1.0 : std::sin(arg) / arg;
             row[std::size_t(k)] = 2.0 * cutoff * sinc * window;

@@ -11,6 +11,9 @@
 //   attenuationDb: how far the window keeps the stopband down, which sets its shape
 std::vector<float> windowedSincTable(int taps, int phases, double cutoff, double attenuationDb);
 
+// The Kaiser window at x in [-1, 1] (0 outside), with shape beta.
+double kaiserWindow(double x, double beta);
+
 // Kaiser's estimate of the taps needed for that attenuation over a transition band of the
 // given width (cycles per input frame), rounded up to an even count.
 int kaiserTapCount(double attenuationDb, double transitionWidth);
