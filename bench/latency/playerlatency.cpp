@@ -221,7 +221,12 @@ double codecThdN()
 Distribution playerAloneThdN(double seconds)
 {
     PlayoutSimulation simulation(
-        {sampleRate, 2, SendPattern{1.001, 20, 0, 1}, 1'000'000, 0, [](std::int64_t frame) {
+        {sampleRate,
+         2,
+         SendPattern{1.001, 20, 0, 1},
+         1'000'000,
+         0,
+         [](std::int64_t frame) {
              return std::int16_t(std::lround(
                  toneLevel * 32767 * std::sin(2 * M_PI * 1000 * double(frame) / sampleRate)));
          },

@@ -10,7 +10,6 @@
 
 #include <QRandomGenerator>
 #include <QTest>
-
 #include <cmath>
 #include <vector>
 
@@ -103,15 +102,15 @@ void TestBenchSupport::dropoutsAreSilencesInsideTheSound()
         const std::vector<float> stereo(2 * frames, level);
         detector.feed(stereo.data(), frames);
     };
-    feed(1000, 0);     // before the sound: the stream starting
+    feed(1000, 0); // before the sound: the stream starting
     feed(100, 0.5f);
     feed(47, 0.0005f); // shorter than a millisecond
     feed(100, -0.5f);
-    feed(48, 0);       // a dropout
+    feed(48, 0); // a dropout
     feed(10, 0.5f);
-    feed(200, 0);      // another
+    feed(200, 0); // another
     feed(10, 0.5f);
-    feed(5000, 0);     // after the sound: the stream ending
+    feed(5000, 0); // after the sound: the stream ending
     QCOMPARE(detector.dropouts(), std::size_t(2));
     QCOMPARE(detector.silentFrames(), std::size_t(248));
 }
@@ -126,8 +125,8 @@ void TestBenchSupport::thdPlusNoiseOfAToneOffItsNominalFrequency()
     const double amplitude = 0.25;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double phase = 2 * M_PI * 1003.7 * double(i) / rate + 0.4;
-        const double noise = (random.generateDouble() - 0.5) * std::sqrt(12.0) * amplitude /
-                             std::sqrt(2.0) * 1e-3;
+        const double noise =
+            (random.generateDouble() - 0.5) * std::sqrt(12.0) * amplitude / std::sqrt(2.0) * 1e-3;
         samples[i] = float(amplitude * std::sin(phase) +
                            amplitude * std::pow(10, -50 / 20.0) * std::sin(3 * phase) + noise);
     }

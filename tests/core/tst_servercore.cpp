@@ -115,15 +115,15 @@ void TestServerCore::surfaceTheWindowBindsTo()
     QStringList methods;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
         methods.append(QString::fromLatin1(meta.method(i).methodSignature()));
-    QCOMPARE(methods,
-             QStringList({"runningChanged()", "audioDevicesChanged()", "selectedDeviceChanged()",
-                          "outputDevicesChanged()", "selectedOutputDeviceChanged()",
-                          "connectedDevicesChanged()", "captureLatencyMsChanged()",
-                          "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
-                          "soundSystemStateChanged()", "playoutLatencyMsChanged()",
-                          "refreshDevices()", "startServer()", "stopServer()",
-                          "connectToAddress(QString)", "setDeviceVolume(QString,int)",
-                          "createVirtualMicrophone()"}));
+    QCOMPARE(
+        methods,
+        QStringList({"runningChanged()", "audioDevicesChanged()", "selectedDeviceChanged()",
+                     "outputDevicesChanged()", "selectedOutputDeviceChanged()",
+                     "connectedDevicesChanged()", "captureLatencyMsChanged()",
+                     "playerModeChanged()", "serverNameChanged()", "telemetryUpdated(int)",
+                     "soundSystemStateChanged()", "playoutLatencyMsChanged()", "refreshDevices()",
+                     "startServer()", "stopServer()", "connectToAddress(QString)",
+                     "setDeviceVolume(QString,int)", "createVirtualMicrophone()"}));
 }
 
 void TestServerCore::freshCore()
