@@ -230,6 +230,7 @@ Distribution playerAloneThdN(double seconds)
              return std::int16_t(std::lround(
                  toneLevel * 32767 * std::sin(2 * M_PI * 1000 * double(frame) / sampleRate)));
          },
+         {},
          {}});
     std::vector<float> window;
     std::vector<double> results;

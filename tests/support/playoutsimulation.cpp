@@ -75,6 +75,9 @@ void PlayoutSimulation::run(double seconds, const Played &played)
         wake(wakeNs, played);
         nextRequestNs += 10 * msNs;
         ++requests;
+        const std::int64_t pauseNs = setup.devicePauseNs ? setup.devicePauseNs(requests) : 0;
+        nextRequestNs += pauseNs;
+        pausedNs += pauseNs;
     }
 }
 
@@ -82,8 +85,9 @@ void PlayoutSimulation::wake(std::int64_t nowNs, const Played &played)
 {
     // What the device played since the last answer.
     const auto playedFrames =
-        std::uint32_t((nowNs - lastWakeNs) * setup.sampleRate / 1'000'000'000);
+        std::uint32_t((nowNs - lastWakeNs - pausedNs) * setup.sampleRate / 1'000'000'000);
     lastWakeNs = nowNs;
+    pausedNs = 0;
     if (started)
         starved += deviceFrames < playedFrames ? playedFrames - deviceFrames : 0;
     deviceFrames -= std::min(deviceFrames, playedFrames);

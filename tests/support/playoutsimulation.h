@@ -10,11 +10,11 @@
 
 // A phone, a network and an output device, each on its own clock, around one jitter buffer,
 // simulated far faster than real time. The device plays continuously and asks for data
-// every 10 ms of real time, and the render thread answers, perhaps late; the phone makes a 10 ms
-// packet every 10 ms of its own clock and the pattern sets how fast that clock runs and how the
-// network holds the packets back; each reaches the buffer a transit after it leaves. The packets
-// carry 16-bit PCM as it is, so what the device gets shows exactly what was sent; a lost packet is
-// concealed with `concealed`.
+// every 10 ms of real time, perhaps after a pause, and the render thread answers, perhaps late; the
+// phone makes a 10 ms packet every 10 ms of its own clock and the pattern sets how fast that clock
+// runs and how the network holds the packets back; each reaches the buffer a transit after it
+// leaves. The packets carry 16-bit PCM as it is, so what the device gets shows exactly what was
+// sent; a lost packet is concealed with `concealed`.
 class PlayoutSimulation
 {
 public:
@@ -29,6 +29,9 @@ public:
         std::function<std::int16_t(std::int64_t frame)> sample;
         // How late the render thread answers the device's request n (none when empty).
         std::function<std::int64_t(std::int64_t request)> wakeDelayNs;
+        // How long the device stops, playing nothing, before its request n (none when
+        // empty): a sound server that pauses its graph.
+        std::function<std::int64_t(std::int64_t request)> devicePauseNs;
     };
     // What the device got at one wake: frames x channels samples, at nowNs.
     using Played =
@@ -58,6 +61,7 @@ private:
     std::int64_t nextRequestNs = 5'000'000;
     std::int64_t requests = 0;
     std::int64_t lastWakeNs = 0;
+    std::int64_t pausedNs = 0; // since the last wake
     std::uint32_t deviceFrames = 0;
     bool started = false;
     std::uint64_t starved = 0;

@@ -31,12 +31,15 @@ std::int64_t JitterBuffer::framesToNs(double frames) const
 }
 
 // A packet is needed when the device is down to its deadline, if the render thread wakes on
-// time; on a busy machine it wakes later, and the delay the drift loop holds wavers by a few
-// milliseconds around the target as the fastest recent packet changes, which the margin
-// covers.
+// time; on a busy machine it wakes later. What is written at a wake may still come too late
+// for the device's next request (a sound server passes it on through its own process first,
+// and plays silence for a stream that cannot fill its cycle), so the device is kept a period
+// above its deadline. The delay the drift loop holds wavers by a few milliseconds around the
+// target as the fastest recent packet changes, which the margin covers.
 double JitterBuffer::latenessRequirementMs() const
 {
-    return double(lateness.recentLatenessNs() + framesToNs(deadlineFrames) + recentWakeLatenessNs) /
+    return double(lateness.recentLatenessNs() + framesToNs(periodFrames + deadlineFrames) +
+                  recentWakeLatenessNs) /
                1e6 +
            trackingMarginMs;
 }
@@ -98,18 +101,22 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
                                    std::uint32_t room, std::int64_t nowNs)
 {
     const double elapsedSeconds = double(nowNs - previousRenderNs) / nsPerSecond;
-    // Only between two wakes of playing: a stream that waits for its target may not be
-    // asked for data at all and wake only by its timeout.
-    if (playing)
-        wakeLateness.add(
-            std::max<std::int64_t>(nowNs - previousRenderNs - framesToNs(periodFrames), 0),
-            LatenessTracker::coveredShare);
-    previousRenderNs = nowNs;
     double targetNs = 0;
     std::int64_t dueNs = 0;
     bool canStart = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // A wake is late by what the device played beyond a period since the last one, not
+        // by the time between them: a device that stops playing needs nothing more
+        // meanwhile, a busy machine answers it late while it plays on. Only between two
+        // wakes of playing: a stream that waits for its target may not be asked for data at
+        // all and wake only by its timeout.
+        if (playing) {
+            const std::uint32_t playedFrames =
+                deviceAfterWake - std::min(deviceFrames, deviceAfterWake);
+            wakeLateness.add(framesToNs(playedFrames - std::min(playedFrames, periodFrames)),
+                             LatenessTracker::coveredShare);
+        }
         target.update(nowNs);
         targetNs = target.ms() * 1e6;
         if (playing)
@@ -117,6 +124,7 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
         canStart = lateness.anchored() && queue.head() != PacketQueue::Head::Empty;
         dueNs = lateness.dueNs(queue.headSequence());
     }
+    previousRenderNs = nowNs;
     // How long after its ideal arrival the next packet's audio will be heard.
     double delayNs = double(nowNs + framesToNs(deviceFrames + resampler.pendingFrames()) - dueNs);
     std::uint32_t written = 0;

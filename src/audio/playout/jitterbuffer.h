@@ -24,7 +24,8 @@
 //
 // The delay is the time from a packet's ideal arrival (LatenessTracker) to its audio being
 // heard; PlayoutTarget sets its target from the measured lateness of the arrivals and of
-// the render thread's own wakes (on a busy machine they come late), and
+// the render thread's own wakes (on a busy machine they come late, while the device plays
+// on), and
 // DriftController holds it there by playing through FractionalResampler a fraction of a
 // percent faster or slower, so a sender whose clock differs from the device's never drops
 // or gaps. Should the queue still grow past maxQueueMs (a sender far faster than the
@@ -39,7 +40,8 @@ public:
     // Packets up to this size are queued without allocating.
     static constexpr std::size_t packetCapacity = 4000;
     static constexpr std::size_t queueSlots = 128;
-    // What the target keeps beyond the arrivals' lateness and the device's deadline.
+    // What the target keeps beyond the arrivals' lateness, the device's deadline and a period
+    // above it.
     static constexpr double trackingMarginMs = 5;
 
     struct Stats
@@ -120,6 +122,7 @@ private:
     std::int64_t previousRenderNs = 0;
     const std::uint32_t periodFrames;
     const std::uint32_t deadlineFrames; // below this it would run dry before the next wake
-    // How late the wakes come, beyond a period, while playing: a busy machine's scheduling.
+    // How late the wakes come, in what the device played beyond a period, while playing: a
+    // busy machine's scheduling.
     RecentValues<256> wakeLateness;
 };

@@ -15,7 +15,7 @@ class PlayoutTarget
 public:
     static constexpr double minMs = 20;
     static constexpr double maxMs = 200;
-    static constexpr double startMs = 30;
+    static constexpr double startMs = 40;
     static constexpr double shrinkMsPerSecond = 1;
     static constexpr double underrunStepMs = 10;
     // How long T stays up after a rise before it may shrink.
