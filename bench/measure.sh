@@ -5,6 +5,8 @@
 # both.
 #   measure.sh [--quick] BUILD_DIR OUT_DIR sound|compute...
 # --quick runs every benchmark very briefly: the figures only show that it still works.
+# BASELINE_DRIVER, when set, is another build's server driver: the player benchmark's sender
+# patterns run with it too, to compare the program before and after.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 quick=0
@@ -32,8 +34,13 @@ measure() { # NAME COMMAND...: runs it, its output on the terminal and in NAME.t
 sound() {
     measure server_latency "$bench/bench_serverlatency" --clicks "$(size 40 3)" \
         --json "$out/server_latency.json"
-    measure player_latency "$bench/bench_playerlatency" --seconds "$(size 30 3)" \
-        --drift-seconds "$(size 60 3)" --json "$out/player_latency.json"
+    if [ -n "${BASELINE_DRIVER:-}" ]; then
+        measure player_latency_before "$bench/bench_playerlatency" --seconds "$(size 60 3)" \
+            --runs on_time,late_5,late_20,burst_30 --driver "$BASELINE_DRIVER" \
+            --name player_latency_before --json "$out/player_latency_before.json"
+    fi
+    measure player_latency "$bench/bench_playerlatency" --seconds "$(size 60 3)" \
+        --drift-seconds "$(size 600 3)" --json "$out/player_latency.json"
     # The two long memory runs go on side by side, each in a network namespace of its own
     # (both use the program's fixed ports), while the CPU shares are measured.
     local minutes pids=()

@@ -15,15 +15,26 @@ Item {
                                              && typedAddress !== ""
                                              && serverCore.serverName === typedAddress
 
+    // What the output box offers: the default device (the empty id), then every output;
+    // nothing when there are no outputs, so that the box says why.
+    readonly property var outputChoices: {
+        const devices = serverCore.outputDevices
+        const choices = devices.length > 0 ? [{ id: "", name: "Default" }] : []
+        for (let i = 0; i < devices.length; ++i)
+            choices.push(devices[i])
+        return choices
+    }
+
+    // The box shows the device that plays, whoever chose it: a pick, a mode switch or the
+    // core; no entry when that device is not among the outputs.
     function alignOutputCombo() {
         const selected = serverCore.selectedOutputDevice
-        const devices = serverCore.outputDevices
-        for (let i = 0; i < devices.length; ++i) {
-            if (devices[i].id === selected) {
-                outputDeviceCombo.currentIndex = i
-                return
-            }
-        }
+        outputDeviceCombo.currentIndex = outputChoices.findIndex(choice => choice.id === selected)
+    }
+
+    Connections {
+        target: serverCore
+        function onSelectedOutputDeviceChanged() { playerTab.alignOutputCombo() }
     }
 
     // The first device whose name holds any of the words wins, not the first word.
@@ -49,7 +60,6 @@ Item {
             return
         serverCore.selectedOutputDevice = id
         savedMicDevice = id
-        alignOutputCombo()
     }
 
     onReceiveModeChanged: {
@@ -70,7 +80,6 @@ Item {
             // Playback used before the switch to Mic.
             serverCore.selectedOutputDevice = savedPlaybackDevice
         }
-        alignOutputCombo()
     }
 
     component TitleText: Text {
@@ -422,6 +431,14 @@ Item {
                                             font.pixelSize: 13
                                             color: Theme.secondaryText
                                         }
+                                        SecondaryText {
+                                            objectName: "playoutLatency"
+                                            text: "Latency " + serverCore.playoutLatencyMs + " ms"
+                                            font.pixelSize: 13
+                                            Layout.fillWidth: true
+                                            visible: serverCard.connected
+                                                     && serverCore.playoutLatencyMs > 0
+                                        }
                                     }
 
                                     ConnectButton {
@@ -538,8 +555,6 @@ Item {
                             anchors.fill: parent
                             spacing: 12
 
-                            Component.onCompleted: playerTab.alignOutputCombo()
-
                             TitleText {
                                 objectName: "outputTitle"
                                 text: playerTab.receiveMode === 1 ? "Virtual Audio Cable" : "Audio device"
@@ -563,11 +578,12 @@ Item {
                                 objectName: "outputDeviceCombo"
                                 Layout.fillWidth: true
                                 Layout.topMargin: 4
-                                model: serverCore.outputDevices
+                                model: playerTab.outputChoices
                                 selectedId: serverCore.selectedOutputDevice
+                                Component.onCompleted: playerTab.alignOutputCombo()
 
-                                onActivated: {
-                                    const id = serverCore.outputDevices[currentIndex].id
+                                onActivated: index => {
+                                    const id = playerTab.outputChoices[index].id
                                     serverCore.selectedOutputDevice = id
                                     if (playerTab.receiveMode === 1)
                                         playerTab.savedMicDevice = id

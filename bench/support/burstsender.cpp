@@ -3,14 +3,12 @@
 #include "core/audiodatagram.h"
 #include "ipv4.h"
 
+#include <QByteArray>
+#include <cmath>
 #include <opus.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
-#include <QByteArray>
-
-#include <cmath>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -21,7 +19,10 @@ constexpr double burstHz = 1000;
 
 } // namespace
 
-BurstSender::BurstSender(int burstEvery, double rate) : burstEvery(burstEvery), rate(rate) {}
+BurstSender::BurstSender(int burstEvery, const SendPattern &pattern, double baseLevel)
+    : burstEvery(burstEvery), pattern(pattern), baseLevel(baseLevel)
+{
+}
 
 BurstSender::~BurstSender()
 {
@@ -61,26 +62,29 @@ void BurstSender::run()
     std::vector<opus_int16> pcm(std::size_t(frameSize) * 2);
     unsigned char packet[4000];
     QByteArray datagram;
-    const auto period = std::chrono::duration<double>(double(frameSize) / sampleRate / rate);
-    const BenchClock::time_point begin = BenchClock::now();
+    SendSchedule schedule(pattern);
+    const auto at = [begin = BenchClock::now()](double ms) {
+        return begin + std::chrono::duration_cast<BenchClock::duration>(
+                           std::chrono::duration<double, std::milli>(ms));
+    };
     for (std::int64_t frame = 0; worker.keepRunning(); ++frame) {
         const std::int64_t intoBurst = frame % burstEvery;
+        const double level = intoBurst < burstFrames ? 0.5 : baseLevel;
         for (int i = 0; i < frameSize; ++i) {
+            // Whole periods in a frame: the phase runs on from frame to frame.
             const double t = double(intoBurst * frameSize + i) / sampleRate;
-            const double value =
-                intoBurst < burstFrames ? 0.5 * std::sin(2 * M_PI * burstHz * t + M_PI / 2) : 0.0;
+            const double value = level * std::sin(2 * M_PI * burstHz * t + M_PI / 2);
             pcm[2 * std::size_t(i)] = pcm[2 * std::size_t(i) + 1] = opus_int16(value * 32767);
         }
         const int length = opus_encode(encoder, pcm.data(), frameSize, packet, sizeof packet);
-        if (length > 0 &&
-            AudioDatagram::build(datagram, std::uint32_t(frame), 0, sampleRate,
-                                 QByteArrayView(reinterpret_cast<const char *>(packet), length))) {
-            std::this_thread::sleep_until(
-                begin + std::chrono::duration_cast<BenchClock::duration>(period * double(frame)));
-            const BenchClock::time_point sent = BenchClock::now();
-            send(socket, datagram.constData(), std::size_t(datagram.size()), 0);
-            if (intoBurst == 0)
-                bursts.push_back(sent);
-        }
+        if (length <= 0 ||
+            !AudioDatagram::build(datagram, std::uint32_t(frame), 0, sampleRate,
+                                  QByteArrayView(reinterpret_cast<const char *>(packet), length)))
+            continue;
+        const BenchClock::time_point made = at(schedule.dueMs(frame));
+        std::this_thread::sleep_until(at(schedule.releaseMs(frame)));
+        send(socket, datagram.constData(), std::size_t(datagram.size()), 0);
+        if (intoBurst == 0)
+            bursts.push_back(made);
     }
 }

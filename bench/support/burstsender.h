@@ -1,6 +1,7 @@
 #pragma once
 
 #include "onsetdetector.h"
+#include "sendschedule.h"
 #include "workerthread.h"
 
 #include <string>
@@ -10,12 +11,14 @@ struct OpusEncoder;
 
 // A phone sending its audio to a player: one audio datagram per 10 ms frame of its own
 // clock, from a local address to the player's audio port, on a thread of its own. The audio
-// is silence with a tone burst at the start of every burstEvery-th frame; the send time of
-// each of those frames is kept. rate > 1 makes the phone's clock run fast.
+// is a 1 kHz tone at baseLevel (0: silence) with a burst at half of full scale at the start
+// of every burstEvery-th frame; the time each of those frames was made is kept. The pattern
+// sets the phone's clock (clockRate > 1 runs fast) and how the network holds the datagrams
+// back: a datagram is made when due and leaves when the pattern releases it.
 class BurstSender
 {
 public:
-    BurstSender(int burstEvery, double rate);
+    BurstSender(int burstEvery, const SendPattern &pattern, double baseLevel = 0);
     ~BurstSender();
 
     bool start(const std::string &from, const std::string &to, std::uint16_t port);
@@ -27,7 +30,8 @@ private:
     void run();
 
     const int burstEvery;
-    const double rate;
+    const SendPattern pattern;
+    const double baseLevel;
     OpusEncoder *encoder = nullptr;
     int socket = -1;
     std::vector<BenchClock::time_point> bursts; // the sending thread's until stop

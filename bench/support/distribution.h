@@ -9,6 +9,7 @@ struct Distribution
     std::size_t count = 0;
     double median = 0;
     double p90 = 0; // nearest rank
+    double p95 = 0; // nearest rank
     double max = 0;
 };
 

@@ -50,6 +50,8 @@ void MonitorRecorder::run()
             return;
         lastBlock = BenchClock::now();
         detector.feed(block.data(), blockFrames, lastBlock);
+        if (blockHandler)
+            blockHandler(block.data(), blockFrames);
         if (countedFrom != BenchClock::time_point())
             countedFrames += blockFrames;
         else if (lastBlock - started >= std::chrono::seconds(1))

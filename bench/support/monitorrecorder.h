@@ -3,6 +3,7 @@
 #include "onsetdetector.h"
 #include "workerthread.h"
 
+#include <functional>
 #include <string>
 
 struct pa_simple;
@@ -16,6 +17,10 @@ public:
     explicit MonitorRecorder(double threshold);
     ~MonitorRecorder();
 
+    // Also hands every block, interleaved stereo, to handler on the recording thread.
+    using BlockHandler = std::function<void(const float *stereo, std::size_t frames)>;
+    void setBlockHandler(BlockHandler handler) { blockHandler = std::move(handler); }
+
     bool start(const std::string &source);
     void stop();
     // Read after stop.
@@ -28,7 +33,8 @@ public:
 private:
     void run();
 
-    OnsetDetector detector; // the recording thread's until stop, as are the four below
+    OnsetDetector detector; // the recording thread's until stop, as are the five below
+    BlockHandler blockHandler;
     BenchClock::time_point started;
     BenchClock::time_point countedFrom; // the first block after the first second
     BenchClock::time_point lastBlock;

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QJsonDocument>
-
 #include <cstdio>
 
 namespace ResultFile {
@@ -12,6 +11,7 @@ QJsonObject toJson(const Distribution &distribution)
     return {{"count", qint64(distribution.count)},
             {"median", distribution.median},
             {"p90", distribution.p90},
+            {"p95", distribution.p95},
             {"max", distribution.max}};
 }
 

@@ -1,13 +1,16 @@
 // The measuring parts of the benchmarks that a wrong figure would come from without any
-// error: the spread of a set of latencies, the finding of clicks, and taking the Opus packet
-// out of an RTP datagram.
+// error: the spread of a set of latencies, the finding of clicks and of dropouts, the THD+N
+// of a tone, and taking the Opus packet out of an RTP datagram.
 
 #include "distribution.h"
+#include "dropoutdetector.h"
 #include "onsetdetector.h"
 #include "opusreceiver.h"
+#include "tonequality.h"
 
+#include <QRandomGenerator>
 #include <QTest>
-
+#include <cmath>
 #include <vector>
 
 class TestBenchSupport : public QObject
@@ -17,6 +20,8 @@ class TestBenchSupport : public QObject
 private slots:
     void distributionMedianP90AndMax();
     void onsetsNeedQuietBeforeThemAndCarryTheirBlocksTime();
+    void dropoutsAreSilencesInsideTheSound();
+    void thdPlusNoiseOfAToneOffItsNominalFrequency();
     void rtpPayloadSkipsEveryHeaderPartAndPadding();
     void rtpRejectsWhatIsNotRtpOrHoldsNoPayload();
 };
@@ -33,8 +38,12 @@ void TestBenchSupport::distributionMedianP90AndMax()
     for (int i = 1; i <= 10; ++i)
         ten.push_back(i);
     QCOMPARE(distributionOf(ten).p90, 9.0);
+    QCOMPARE(distributionOf(ten).p95, 10.0);
     ten.push_back(11);
     QCOMPARE(distributionOf(ten).p90, 10.0);
+    for (int i = 12; i <= 20; ++i)
+        ten.push_back(i);
+    QCOMPARE(distributionOf(ten).p95, 19.0);
     QCOMPARE(distributionOf({}).count, std::size_t(0));
 }
 
@@ -85,6 +94,56 @@ std::vector<unsigned char> header(unsigned char first)
 }
 
 } // namespace
+
+void TestBenchSupport::dropoutsAreSilencesInsideTheSound()
+{
+    DropoutDetector detector(1e-3, 48);
+    const auto feed = [&](std::size_t frames, float level) {
+        const std::vector<float> stereo(2 * frames, level);
+        detector.feed(stereo.data(), frames);
+    };
+    feed(1000, 0); // before the sound: the stream starting
+    feed(100, 0.5f);
+    feed(47, 0.0005f); // shorter than a millisecond
+    feed(100, -0.5f);
+    feed(48, 0); // a dropout
+    feed(10, 0.5f);
+    feed(200, 0); // another
+    feed(10, 0.5f);
+    feed(5000, 0); // after the sound: the stream ending
+    QCOMPARE(detector.dropouts(), std::size_t(2));
+    QCOMPARE(detector.silentFrames(), std::size_t(248));
+}
+
+void TestBenchSupport::thdPlusNoiseOfAToneOffItsNominalFrequency()
+{
+    // A 1003.7 Hz tone with white noise 60 dB below it (a sixth of it above 20 kHz) and a
+    // third harmonic 50 dB below: -49.65 dB in all.
+    QRandomGenerator random(3);
+    const double rate = 48000;
+    std::vector<float> samples(thdWindowSamples);
+    const double amplitude = 0.25;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double phase = 2 * M_PI * 1003.7 * double(i) / rate + 0.4;
+        const double noise =
+            (random.generateDouble() - 0.5) * std::sqrt(12.0) * amplitude / std::sqrt(2.0) * 1e-3;
+        samples[i] = float(amplitude * std::sin(phase) +
+                           amplitude * std::pow(10, -50 / 20.0) * std::sin(3 * phase) + noise);
+    }
+    const double measured = thdPlusNoiseDb(samples, rate);
+    QVERIFY2(std::abs(measured - (-50 + 10 * std::log10(1 + 0.1 * 19940 / 24000))) < 0.3,
+             qPrintable(QString::number(measured)));
+    // A tone that glides by 1 Hz stays within the notch; the floor is that of float samples.
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / rate;
+        samples[i] = float(amplitude * std::sin(2 * M_PI * (996.2 + 3.0 * t) * t));
+    }
+    const double clean = thdPlusNoiseDb(samples, rate);
+    QVERIFY2(clean < -110, qPrintable(QString::number(clean)));
+    // A millisecond of silence in it does not.
+    std::fill(samples.begin() + 4000, samples.begin() + 4048, 0.0f);
+    QVERIFY(thdPlusNoiseDb(samples, rate) > -40);
+}
 
 void TestBenchSupport::rtpPayloadSkipsEveryHeaderPartAndPadding()
 {

@@ -67,3 +67,17 @@ int OpusCodec::decode(const unsigned char *data, int length, std::int16_t *pcm, 
         return 0;
     return std::max(opus_decode(decoder, data, length, pcm, capacity, 0), 0);
 }
+
+int OpusCodec::conceal(std::int16_t *pcm, int frames)
+{
+    if (!decoder || !pcm || frames <= 0)
+        return 0;
+    return std::max(opus_decode(decoder, nullptr, 0, pcm, frames, 0), 0);
+}
+
+int OpusCodec::packetFrames(const unsigned char *data, int length, int sampleRate)
+{
+    if (!data || length <= 0)
+        return 0;
+    return std::max(opus_packet_get_nb_samples(data, length, sampleRate), 0);
+}

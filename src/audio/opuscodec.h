@@ -31,6 +31,14 @@ public:
     int encode(const std::int16_t *pcm, int frameSize, unsigned char *packet, int capacity);
     // Samples per channel written to pcm (capacity is per channel too), 0 on failure.
     int decode(const unsigned char *data, int length, std::int16_t *pcm, int capacity);
+    // Writes frames samples per channel that carry the decoded audio on over a lost packet
+    // (libopus' packet-loss concealment); frames must be a multiple of 2.5 ms. The count
+    // written, 0 on failure.
+    int conceal(std::int16_t *pcm, int frames);
+
+    // Samples per channel in a packet, read from its table of contents alone (no decoder
+    // state, any thread); 0 when it is not a valid packet.
+    static int packetFrames(const unsigned char *data, int length, int sampleRate);
 
 private:
     OpusEncoder *encoder = nullptr;

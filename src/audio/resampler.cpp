@@ -1,12 +1,12 @@
 #include "audio/resampler.h"
 
+#include "audio/sincfilter.h"
+
 #include <algorithm>
-#include <cmath>
 #include <numeric>
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
 // Images and aliases end up at least this far below the signal.
 constexpr double stopbandAttenuationDb = 90.0;
 // The passband ends at this share of the lower Nyquist frequency (18.7 kHz for 44100 Hz
@@ -16,18 +16,6 @@ constexpr double passbandShare = 0.85;
 // Exact positions for every common rate (44100 Hz needs 160, 11025 Hz needs 640); rarer
 // ratios round each position to the nearest of this many.
 constexpr std::uint64_t maxPhases = 1024;
-
-double besselI0(double x)
-{
-    const double quarterSquare = x * x / 4.0;
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; term > sum * 1e-17; ++k) {
-        term *= quarterSquare / (double(k) * k);
-        sum += term;
-    }
-    return sum;
-}
 
 } // namespace
 
@@ -42,33 +30,9 @@ Resampler::Resampler(int inputRate, int outputRate, int channels) : channels(cha
     // frequency is the lower one.
     const double stopEdge = 0.5 * std::min(1.0, double(outputRate) / inputRate);
     const double passEdge = stopEdge * passbandShare;
-    const double cutoff = (passEdge + stopEdge) / 2.0;
-    // Kaiser's estimates of the length and the window shape for this attenuation.
-    tapCount = int(std::ceil((stopbandAttenuationDb - 7.95) / (14.36 * (stopEdge - passEdge))));
-    tapCount += tapCount % 2;
-    const double beta = 0.1102 * (stopbandAttenuationDb - 8.7);
-    const double half = tapCount / 2.0;
-
-    coefficients.resize(std::size_t(phases + 1) * tapCount);
-    std::vector<double> row(tapCount);
-    for (int phase = 0; phase <= phases; ++phase) {
-        double sum = 0.0;
-        for (int k = 0; k < tapCount; ++k) {
-            // Distance in input frames from the output's time to the frame under tap k.
-            const double distance = double(phase) / phases + half - 1.0 - k;
-            const double x = distance / half;
-            const double window = std::abs(x) >= 1.0
-                                      ? 0.0
-                                      : besselI0(beta * std::sqrt(1.0 - x * x)) / besselI0(beta);
-            const double arg = pi * 2.0 * cutoff * distance;
-            const double sinc = arg == 0.0 ? 1.0 : std::sin(arg) / arg;
-            row[k] = 2.0 * cutoff * sinc * window;
-            sum += row[k];
-        }
-        // Every row passes a constant level unchanged, whatever the position.
-        for (int k = 0; k < tapCount; ++k)
-            coefficients[std::size_t(phase) * tapCount + k] = float(row[k] / sum);
-    }
+    tapCount = kaiserTapCount(stopbandAttenuationDb, stopEdge - passEdge);
+    coefficients =
+        windowedSincTable(tapCount, phases, (passEdge + stopEdge) / 2.0, stopbandAttenuationDb);
     reset();
 }
 

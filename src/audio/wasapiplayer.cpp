@@ -1,9 +1,9 @@
 #include "audio/wasapiplayer.h"
 
+#include "audio/playout/opuspacketdecoder.h"
 #include "audio/renderconverter.h"
 
-#include <algorithm>
-#include <cstring>
+#include <chrono>
 
 namespace {
 
@@ -12,7 +12,14 @@ constexpr int wakeTimeoutMs = 100;
 
 } // namespace
 
-WasapiPlayer::WasapiPlayer()
+std::int64_t WasapiPlayer::steadyClock()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+WasapiPlayer::WasapiPlayer(Clock clock) : clock(clock)
 {
     AudioPlatform::instance().attachThread();
 }
@@ -46,12 +53,12 @@ bool WasapiPlayer::start(const std::wstring &deviceId, std::uint32_t sampleRate,
         return false;
     }
     pushedChannels = channels;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        maxPendingSamples = std::size_t(maxPendingMs) * sampleRate / 1000 * channels;
-        pendingSamples.clear();
-        pendingSamples.reserve(maxPendingSamples);
-    }
+    // Every start begins with an empty buffer and a fresh decoder.
+    jitterBuffer = std::make_unique<JitterBuffer>(
+        JitterBuffer::Format{int(sampleRate), channels, renderClient->periodFrames(),
+                             bufferFrameCount},
+        std::make_unique<OpusPacketDecoder>(int(sampleRate), channels), clock());
+    rendered.assign(std::size_t(bufferFrameCount) * channels, 0);
 
     running = true;
     thread = std::thread(&WasapiPlayer::renderLoop, this);
@@ -68,25 +75,19 @@ void WasapiPlayer::stop()
     renderClient->stop();
     renderClient.reset();
     device.reset();
-    std::lock_guard<std::mutex> lock(mutex);
-    pendingSamples.clear();
 }
 
-void WasapiPlayer::pushSamples(const std::int16_t *samples, std::size_t count)
+void WasapiPlayer::pushPacket(std::uint32_t sequence, const unsigned char *packet,
+                              std::size_t length)
 {
-    if (!running || !samples || count == 0)
+    if (!running || !packet || length == 0)
         return;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (count >= maxPendingSamples) {
-        pendingSamples.assign(samples + (count - maxPendingSamples), samples + count);
-        return;
-    }
-    const std::size_t total = pendingSamples.size() + count;
-    if (total > maxPendingSamples) {
-        pendingSamples.erase(pendingSamples.begin(),
-                             pendingSamples.begin() + (total - maxPendingSamples));
-    }
-    pendingSamples.insert(pendingSamples.end(), samples, samples + count);
+    jitterBuffer->push(sequence, packet, length, clock());
+}
+
+JitterBuffer::Stats WasapiPlayer::playoutStats() const
+{
+    return running ? jitterBuffer->stats() : JitterBuffer::Stats();
 }
 
 std::vector<DeviceInfo> WasapiPlayer::enumerateDevices()
@@ -104,31 +105,18 @@ void WasapiPlayer::renderLoop()
         if (!running)
             break;
         std::uint32_t padding = 0;
-        if (!renderClient->currentPadding(padding) || padding >= bufferFrameCount)
+        if (!renderClient->currentPadding(padding))
             continue;
-        const std::uint32_t frames = bufferFrameCount - padding;
+        padding = std::min(padding, bufferFrameCount);
+        const std::uint32_t frames =
+            jitterBuffer->render(rendered.data(), padding, bufferFrameCount - padding, clock());
+        if (frames == 0)
+            continue;
         unsigned char *buffer = renderClient->getBuffer(frames);
         if (!buffer)
             continue;
-        fillBuffer(buffer, frames);
+        writeRenderFrames(rendered.data(), pushedChannels, frames, format, buffer);
         renderClient->releaseBuffer(frames);
     }
     platform.detachThread();
-}
-
-void WasapiPlayer::fillBuffer(unsigned char *buffer, std::uint32_t frames)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    const std::size_t pendingFrames = pendingSamples.size() / std::size_t(pushedChannels);
-    const std::uint32_t playing = std::uint32_t(std::min<std::size_t>(frames, pendingFrames));
-    writeRenderFrames(pendingSamples.data(), pushedChannels, playing, format, buffer);
-    const std::size_t blockAlign = std::size_t(format.blockAlign());
-    std::memset(buffer + playing * blockAlign, 0, (frames - playing) * blockAlign);
-    if (playing < frames) {
-        // Underrun: everything pending has been played, the rest of the period is silence.
-        pendingSamples.clear();
-    } else {
-        pendingSamples.erase(pendingSamples.begin(),
-                             pendingSamples.begin() + std::size_t(playing) * pushedChannels);
-    }
 }

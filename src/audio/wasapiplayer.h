@@ -2,27 +2,28 @@
 
 #include "audio/deviceinfo.h"
 #include "audio/platform/audioplatform.h"
+#include "audio/playout/jitterbuffer.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-// Plays interleaved 16-bit audio into an output endpoint. Pushed samples wait in a bounded
-// queue that a render thread of its own drains into the device whenever the device wants
-// data; when nothing is pending the device plays silence.
+// Plays the Opus packets of one stream into an output endpoint. Pushed packets wait in a
+// jitter buffer (JitterBuffer) that a render thread of its own decodes and drains into the
+// device whenever the device wants data, keeping it a little ahead; while there is nothing
+// to play the device plays silence.
 class WasapiPlayer
 {
 public:
-    // The most audio that waits to be played; a push beyond it drops the oldest samples, so
-    // a sender that runs ahead of the device costs latency only up to this bound.
-    static constexpr int maxPendingMs = 200;
+    // Monotonic time in nanoseconds; tests drive the player with a clock of their own.
+    using Clock = std::int64_t (*)();
+    static std::int64_t steadyClock();
 
-    WasapiPlayer();
+    explicit WasapiPlayer(Clock clock = &WasapiPlayer::steadyClock);
     ~WasapiPlayer();
     WasapiPlayer(const WasapiPlayer &) = delete;
     WasapiPlayer &operator=(const WasapiPlayer &) = delete;
@@ -32,15 +33,18 @@ public:
     bool start(const std::wstring &deviceId, std::uint32_t sampleRate, std::uint16_t channels);
     // Ends playback, joins the render thread and discards what was pending.
     void stop();
-    // Queues count samples (not frames) for playing; ignored while stopped.
-    void pushSamples(const std::int16_t *samples, std::size_t count);
+    // Queues one packet with its sequence number, as it arrived; ignored while stopped.
+    // Called from one thread, the one that starts and stops the player.
+    void pushPacket(std::uint32_t sequence, const unsigned char *packet, std::size_t length);
+    // What the jitter buffer does; the defaults (no latency) while stopped.
+    JitterBuffer::Stats playoutStats() const;
 
     static std::vector<DeviceInfo> enumerateDevices();
 
 private:
     void renderLoop();
-    void fillBuffer(unsigned char *buffer, std::uint32_t frames);
 
+    const Clock clock;
     // The render thread only reads it; start and stop change it around the thread's life.
     std::atomic<bool> running{false};
     std::thread thread;
@@ -50,9 +54,9 @@ private:
     std::unique_ptr<RenderStream> renderClient;
     std::uint32_t bufferFrameCount = 0;
     StreamFormat format;    // what the stream runs with, possibly the endpoint's mix format
-    int pushedChannels = 0; // channels of the pushed samples
-    // Guards pendingSamples and maxPendingSamples.
-    std::mutex mutex;
-    std::vector<std::int16_t> pendingSamples; // oldest first
-    std::size_t maxPendingSamples = 0;        // maxPendingMs at the started rate and channels
+    int pushedChannels = 0; // channels of the pushed audio
+    std::vector<std::int16_t> rendered; // one wake's audio before it is converted
+    // Made by start for its format; shared by the pushing thread and the render thread
+    // under the jitter buffer's own lock.
+    std::unique_ptr<JitterBuffer> jitterBuffer;
 };

@@ -21,6 +21,11 @@ std::uint16_t getLittleEndian16(const char *at)
                                       static_cast<unsigned char>(at[1]) << 8);
 }
 
+std::uint32_t getLittleEndian32(const char *at)
+{
+    return std::uint32_t(getLittleEndian16(at)) | std::uint32_t(getLittleEndian16(at + 2)) << 16;
+}
+
 } // namespace
 
 namespace AudioDatagram {
@@ -41,6 +46,12 @@ bool build(QByteArray &datagram, std::uint32_t sequenceNumber, std::int64_t time
     putLittleEndian(bytes + payloadLengthOffset, static_cast<std::uint16_t>(packet.size()));
     std::memcpy(bytes + headerSize, packet.data(), static_cast<std::size_t>(packet.size()));
     return true;
+}
+
+std::uint32_t sequenceNumber(QByteArrayView datagram)
+{
+    return datagram.size() < headerSize ? 0
+                                        : getLittleEndian32(datagram.data() + sequenceNumberOffset);
 }
 
 QByteArrayView payload(QByteArrayView datagram)

@@ -36,6 +36,9 @@ constexpr int maxPayloadSize = 0xFFFF;
 bool build(QByteArray &datagram, std::uint32_t sequenceNumber, std::int64_t timestamp,
            int sampleRate, QByteArrayView packet);
 
+// The sequence number of a datagram at least headerSize bytes long.
+std::uint32_t sequenceNumber(QByteArrayView datagram);
+
 // The Opus packet a received datagram carries, as a view into it; empty when the datagram
 // is to be dropped: shorter than the header, announcing no payload, or holding less payload
 // than it announces. Bytes after the announced payload are ignored.

@@ -1,6 +1,5 @@
 #include "core/playerpath.h"
 
-#include "audio/opuscodec.h"
 #include "audio/wasapiplayer.h"
 #include "core/audiodatagram.h"
 #include "core/controlprotocol.h"
@@ -10,15 +9,22 @@
 #include "net/udpsocket.h"
 
 #include <QHostInfo>
+#include <QTimer>
 #include <algorithm>
+
+namespace {
+
+constexpr int latencyIntervalMs = 1000;
+
+} // namespace
 
 PlayerPath::PlayerPath(UdpSocket &helloSocket, QObject *parent)
     : QObject(parent), helloSocket(helloSocket), player(std::make_unique<WasapiPlayer>()),
-      decoder(std::make_unique<OpusCodec>()), audioInSocket(new UdpSocket(this)),
-      serverResolver(new HostResolver(this)), helloResolver(new HostResolver(this)),
-      decodeBuffer(std::size_t(Stream::maxDecodeFrameSize) * Stream::channels, 0)
+      audioInSocket(new UdpSocket(this)), serverResolver(new HostResolver(this)),
+      helloResolver(new HostResolver(this)), latencyTimer(new QTimer(this))
 {
-    decoder->initDecoder(Stream::sampleRate, Stream::channels);
+    latencyTimer->setInterval(latencyIntervalMs);
+    connect(latencyTimer, &QTimer::timeout, this, &PlayerPath::updateLatency);
     audioInSocket->setReceiveCallback([this](const QByteArray &payload, const QHostAddress &sender,
                                              quint16) { handleDatagram(payload, sender); });
     audioInSocket->bind(ControlProtocol::audioPort);
@@ -30,6 +36,7 @@ bool PlayerPath::start(const QString &outputDeviceId, const QString &server)
 {
     playing = true;
     acceptedSenders.clear();
+    latencyTimer->start();
     if (!server.isEmpty())
         reach(server, *serverResolver, true);
     return switchOutput(outputDeviceId);
@@ -109,6 +116,17 @@ void PlayerPath::stop()
     helloResolver->cancel();
     setResolveError(QString());
     player->stop();
+    latencyTimer->stop();
+    updateLatency();
+}
+
+void PlayerPath::updateLatency()
+{
+    const int measured = std::max(player->playoutStats().latencyMs, 0);
+    if (measured == latencyMs)
+        return;
+    latencyMs = measured;
+    emit playoutLatencyChanged();
 }
 
 void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &sender)
@@ -121,10 +139,7 @@ void PlayerPath::handleDatagram(const QByteArray &payload, const QHostAddress &s
     const QByteArrayView opus = AudioDatagram::payload(payload);
     if (opus.isEmpty())
         return;
-    const int decoded =
-        decoder->decode(reinterpret_cast<const unsigned char *>(opus.data()), int(opus.size()),
-                        decodeBuffer.data(), Stream::maxDecodeFrameSize);
-    if (decoded < 1)
-        return;
-    player->pushSamples(decodeBuffer.data(), std::size_t(decoded) * Stream::channels);
+    player->pushPacket(AudioDatagram::sequenceNumber(payload),
+                       reinterpret_cast<const unsigned char *>(opus.data()),
+                       std::size_t(opus.size()));
 }

@@ -5,20 +5,18 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <cstdint>
 #include <memory>
-#include <vector>
 
 class HostResolver;
-class OpusCodec;
+class QTimer;
 class UdpSocket;
 class WasapiPlayer;
 
 // Player mode's audio: the datagrams that reach port 8080 from the device connected to,
-// decoded and played on an output device. The device is named by the user, as an IP address
-// or a host name that is resolved without blocking. Everything here runs on the GUI thread;
-// decoded audio reaches the output engine's render thread through its own pending-samples
-// lock.
+// played on an output device. The device is named by the user, as an IP address or a host
+// name that is resolved without blocking. Everything here runs on the GUI thread; the packets
+// reach the output engine's jitter buffer under its own lock, and its render thread decodes
+// them.
 class PlayerPath : public QObject
 {
     Q_OBJECT
@@ -50,8 +48,14 @@ public:
     // "Cannot resolve NAME" while the server being played does not resolve; else empty.
     QString resolveError() const { return unresolved; }
 
+    // Time from a datagram's arrival to its audio leaving the output device, in ms, as the
+    // output last measured it over a second of playing; 0 while nothing plays.
+    int playoutLatencyMs() const { return latencyMs; }
+
 signals:
     void resolveErrorChanged();
+    // At most once a second while playing, and when playing ends.
+    void playoutLatencyChanged();
 
 private:
     // Resolves the server and says hello to it; with play, also plays its audio.
@@ -59,18 +63,19 @@ private:
     void setResolveError(const QString &text);
     bool isServer(const QHostAddress &sender) const;
     void handleDatagram(const QByteArray &payload, const QHostAddress &sender);
+    void updateLatency();
 
     UdpSocket &helloSocket;
-    // The engine's pushSamples crosses to the render thread under the engine's own lock.
+    // Packets cross to the render thread under the engine's own jitter-buffer lock.
     std::unique_ptr<WasapiPlayer> player;
-    std::unique_ptr<OpusCodec> decoder;
     UdpSocket *audioInSocket = nullptr;     // bound to the audio port for the core's whole life
     HostResolver *serverResolver = nullptr; // the server being played
     HostResolver *helloResolver = nullptr;  // servers that only get a hello
+    QTimer *latencyTimer = nullptr;         // reads the output's latency while playing
 
     // GUI thread only.
     bool playing = false;
     QList<QHostAddress> acceptedSenders; // the server's addresses; empty: nobody
     QString unresolved;
-    std::vector<std::int16_t> decodeBuffer;
+    int latencyMs = 0;
 };

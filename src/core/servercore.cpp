@@ -38,6 +38,8 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
     updatePortConflict();
     // Watching before the first reading, so that no change falls between the two.
     connect(deviceWatcher, &DeviceWatcher::refreshDue, this, &ServerCore::followDevices);
+    connect(playerPath, &PlayerPath::playoutLatencyChanged, this,
+            &ServerCore::playoutLatencyMsChanged);
     refreshDevices();
 }
 

@@ -53,6 +53,7 @@ class ServerCore : public QObject
     Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
     // "Cannot resolve NAME" while the server connected to by name does not resolve.
     Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
+    Q_PROPERTY(int playoutLatencyMs READ playoutLatencyMs NOTIFY playoutLatencyMsChanged)
     Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
     Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
                    continuousCaptureChanged)
@@ -83,6 +84,9 @@ public:
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return discovery->pendingDevices(); }
     QString resolveError() const { return playerPath->resolveError(); }
+    // Player mode: from a datagram's arrival to its audio leaving the output device, in ms,
+    // updated once a second while playing; 0 while nothing plays.
+    int playoutLatencyMs() const { return playerPath->playoutLatencyMs(); }
     // The capture wakes when audio is ready instead of polling every 10 ms.
     bool eventSync() const { return eventSyncEnabled; }
     void setEventSync(bool enabled);
@@ -106,6 +110,7 @@ signals:
     void askBeforeStreamingChanged();
     void pendingDevicesChanged();
     void resolveErrorChanged();
+    void playoutLatencyMsChanged();
     void eventSyncChanged();
     void continuousCaptureChanged();
 

@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-
 #include <atomic>
 #include <cmath>
 #include <numeric>
@@ -87,6 +86,7 @@ private slots:
     void tenMillisecondPacketDecodesTo480();
     void invalidPacketsDecodeToNothingAndTheDecoderGoesOn();
     void toneSurvivesTheRoundTrip();
+    void aLostPacketIsConcealedWithTheToneCarriedOn();
     void everyPositiveBitrateWorksAndLowerIsSmaller();
     void reinitWhileAnotherThreadEncodes();
 };
@@ -158,6 +158,35 @@ void TestOpusCodec::invalidPacketsDecodeToNothingAndTheDecoderGoesOn()
     const auto packet = encoder.encode(tones(frameSize, 440, 660).data(), frameSize);
     QCOMPARE(decoder.decode(packet.data(), int(packet.size()), out.data(), maxDecodeFrameSize),
              frameSize);
+}
+
+void TestOpusCodec::aLostPacketIsConcealedWithTheToneCarriedOn()
+{
+    OpusCodec encoder;
+    OpusCodec decoder;
+    QVERIFY(encoder.initEncoder(sampleRate, channels, 128000));
+    QVERIFY(decoder.initDecoder(sampleRate, channels));
+    const std::vector<std::int16_t> pcm = tones(10 * frameSize, 440, 660);
+    std::vector<std::int16_t> out(maxDecodeFrameSize * channels);
+    for (int n = 0; n < 9; ++n) {
+        const auto packet = encoder.encode(pcm.data() + n * frameSize * channels, frameSize);
+        // The length is read from the packet alone, as a queue does before decoding.
+        QCOMPARE(OpusCodec::packetFrames(packet.data(), int(packet.size()), sampleRate), frameSize);
+        QCOMPARE(decoder.decode(packet.data(), int(packet.size()), out.data(), maxDecodeFrameSize),
+                 frameSize);
+    }
+    // The tenth never comes: what stands in for it keeps the tone's level.
+    QCOMPARE(decoder.conceal(out.data(), frameSize), frameSize);
+    double energy = 0;
+    for (int i = 0; i < frameSize * channels; ++i)
+        energy += double(out[i]) * out[i];
+    const double rms = std::sqrt(energy / (frameSize * channels));
+    QVERIFY2(rms > 16000 / std::sqrt(2.0) / 2, qPrintable(QString::number(rms)));
+    // Only lengths the codec can make are concealed.
+    QCOMPARE(decoder.conceal(out.data(), 0), 0);
+    const unsigned char noFrames[] = {0x03, 0x00};
+    QCOMPARE(OpusCodec::packetFrames(noFrames, 2, sampleRate), 0);
+    QCOMPARE(OpusCodec::packetFrames(nullptr, 0, sampleRate), 0);
 }
 
 void TestOpusCodec::toneSurvivesTheRoundTrip()

@@ -1,59 +1,161 @@
+#include "audio/opuscodec.h"
 #include "audio/platform/fake/fakeaudioplatform.h"
 #include "audio/wasapiplayer.h"
 
 #include <QTest>
-
 #include <algorithm>
-#include <cstring>
+#include <atomic>
+#include <cmath>
 #include <vector>
 
 namespace {
 
 constexpr int waitMs = 5000;
+constexpr std::int64_t ms = 1'000'000;
+constexpr int frameSize = 480;            // 10 ms at 48000 Hz
+constexpr std::size_t dropoutFrames = 48; // 1 ms of silence inside the audio is a dropout
 
-// `count` samples counting up from `first`.
-std::vector<std::int16_t> ramp(std::size_t count, int first = 1)
+// The time the player sees: the test moves it.
+std::atomic<std::int64_t> now{0};
+std::int64_t testClock()
 {
-    std::vector<std::int16_t> samples(count);
-    for (std::size_t i = 0; i < count; ++i)
-        samples[i] = std::int16_t(first + int(i));
-    return samples;
+    return now.load();
 }
 
-template <typename T>
-std::vector<T> slice(const std::vector<T> &all, std::size_t first, std::size_t count)
+using Packet = std::vector<unsigned char>;
+
+// A phone's stream: a 1 kHz tone in 10 ms Opus packets, encoded once for every test.
+const std::vector<Packet> &tonePackets()
 {
-    return std::vector<T>(all.begin() + first, all.begin() + first + count);
+    static const std::vector<Packet> packets = [] {
+        OpusCodec encoder;
+        encoder.initEncoder(48000, 2, 128000);
+        std::vector<Packet> encoded;
+        std::vector<std::int16_t> frame(2 * frameSize);
+        for (int n = 0; n < 300; ++n) {
+            for (int i = 0; i < frameSize; ++i)
+                frame[2 * std::size_t(i)] = frame[2 * std::size_t(i) + 1] = std::int16_t(
+                    8000 * std::sin(2 * M_PI * 1000 * double(n * frameSize + i) / 48000));
+            encoded.push_back(encoder.encode(frame.data(), frameSize));
+        }
+        return encoded;
+    }();
+    return packets;
 }
+
+// The packets decoded in order by a fresh decoder: what a perfect network would play.
+std::vector<std::int16_t> decodedInOrder(std::size_t count)
+{
+    OpusCodec decoder;
+    decoder.initDecoder(48000, 2);
+    std::vector<std::int16_t> all;
+    std::vector<std::int16_t> pcm(2 * 5760);
+    for (std::size_t n = 0; n < count; ++n) {
+        const Packet &packet = tonePackets()[n];
+        const int frames = decoder.decode(packet.data(), int(packet.size()), pcm.data(), 5760);
+        all.insert(all.end(), pcm.begin(), pcm.begin() + 2 * frames);
+    }
+    return all;
+}
+
+struct Arrival
+{
+    std::uint32_t sequence;
+    int atMs;
+};
+using Script = std::vector<Arrival>;
+
+// Packets 0 to count - 1, each 1 ms after the sender's clock says it is due.
+Script onTime(std::uint32_t count)
+{
+    Script script;
+    for (std::uint32_t n = 0; n < count; ++n)
+        script.push_back({n, 1 + 10 * int(n)});
+    return script;
+}
+
+Arrival &arrivalOf(Script &script, std::uint32_t sequence)
+{
+    return *std::find_if(script.begin(), script.end(),
+                         [&](const Arrival &a) { return a.sequence == sequence; });
+}
+
+bool silentFrame(const std::vector<std::int16_t> &samples, std::size_t frame)
+{
+    return samples[2 * frame] == 0 && samples[2 * frame + 1] == 0;
+}
+
+struct Audible
+{
+    std::size_t first = 0; // first frame that is not silent
+    std::size_t end = 0;   // one past the last
+};
+
+Audible audibleSpan(const std::vector<std::int16_t> &samples)
+{
+    Audible span;
+    const std::size_t frames = samples.size() / 2;
+    while (span.first < frames && silentFrame(samples, span.first))
+        ++span.first;
+    span.end = frames;
+    while (span.end > span.first && silentFrame(samples, span.end - 1))
+        --span.end;
+    return span;
+}
+
+// Runs of at least a millisecond of silence between the first and the last sound.
+std::vector<std::size_t> dropouts(const std::vector<std::int16_t> &samples)
+{
+    const Audible span = audibleSpan(samples);
+    std::vector<std::size_t> runs;
+    std::size_t run = 0;
+    for (std::size_t frame = span.first; frame < span.end; ++frame) {
+        if (silentFrame(samples, frame)) {
+            ++run;
+            continue;
+        }
+        if (run >= dropoutFrames)
+            runs.push_back(run);
+        run = 0;
+    }
+    return runs;
+}
+
+// Where the first packet's audio starts in what the device got: the device starts playing at
+// the first wake (5 ms), the first packet arrives at 1 ms and is heard the target's 40 ms
+// later.
+constexpr std::size_t startFrame = (1 + 40 - 5) * 48;
 
 } // namespace
 
+// The output engine against the fake sound system: a device that plays one 10 ms period
+// at every wake, a clock the test moves, and phones whose packets arrive on a script.
 class TestWasapiPlayer : public QObject
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void nothingPushedPlaysSilence();
-    void shortQueuePlaysThenFillsWithZeros();
-    void longQueueKeepsTheRestInOrder();
-    void onlyTheFreePartOfTheBufferIsWritten();
-    void pushingWhileRenderingKeepsEverySampleInOrder();
-    void pushWhileStoppedIsIgnoredAndRestartsAreEmpty();
-    void pendingAudioIsBoundedByDroppingTheOldest();
-    void boundFollowsTheStartedFormat();
-    void floatFallbackWritesScaledSamples();
-    void fallbackLayoutsStayInsideBothBuffers_data();
-    void fallbackLayoutsStayInsideBothBuffers();
+    void silenceWhileNothingComes();
+    void startsAtTheTargetAndPlaysTheStreamUnchanged();
+    void aPacketLateWithinTheTargetChangesNothing();
+    void burstsAreAbsorbed();
+    void aStallLeavesOneGapAndPlayingResumesAtTheTarget();
+    void reorderedAndDuplicatedPacketsPlayAsSent();
+    void aLostPacketIsConcealedAndTheTimelineKept();
+    void latencyIsReportedWhilePlaying();
+    void packetsWhileStoppedAreIgnoredAndRestartsAreEmpty();
+    void floatFallbackPlaysTheSameAudioScaled();
     void unwritableFallbackFailsToStart();
     void failedStartLeavesNoThread();
     void timeoutsWakeTheLoopWithoutEvents();
     void emptyIdPlaysToTheDefaultOutput();
 
 private:
-    bool startOnCable(WasapiPlayer &player, std::uint32_t rate = 48000, std::uint16_t channels = 2);
-    // One wake of the render thread; returns what it wrote.
-    std::vector<std::int16_t> renderOnce();
+    // Plays the script: time runs in 1 ms steps up to endMs, packets are pushed at their
+    // arrival, and the device wakes every 10 ms. Returns everything the device got.
+    std::vector<std::int16_t> play(WasapiPlayer &player, const Script &script, int endMs);
+    std::vector<std::int16_t> playOnCable(const Script &script, int endMs);
 
     FakeAudioPlatform *platform = nullptr;
     std::shared_ptr<FakeEndpoint> cable;
@@ -63,276 +165,247 @@ void TestWasapiPlayer::init()
 {
     platform = &FakeAudioPlatform::install();
     cable = platform->addEndpoint(L"cable", L"CABLE Input");
-    // The device wants 480 frames (960 samples) at each wake, and wakes only when told.
     cable->setManualRenderEvents(true);
-    cable->setRenderBufferFrames(480);
+    cable->setPlaysPeriods(true);
+    now = 0;
 }
 
-bool TestWasapiPlayer::startOnCable(WasapiPlayer &player, std::uint32_t rate,
-                                    std::uint16_t channels)
+std::vector<std::int16_t> TestWasapiPlayer::play(WasapiPlayer &player, const Script &script,
+                                                 int endMs)
 {
-    return player.start(L"cable", rate, channels);
-}
-
-std::vector<std::int16_t> TestWasapiPlayer::renderOnce()
-{
-    cable->clearRendered();
-    const int before = cable->renderCycles();
-    cable->triggerRender();
-    if (!cable->waitForRenderCycles(before + 1, waitMs))
-        return {};
+    Script ordered = script;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const Arrival &a, const Arrival &b) { return a.atMs < b.atMs; });
+    auto next = ordered.begin();
+    for (int t = 0; t <= endMs; ++t) {
+        now = t * ms;
+        for (; next != ordered.end() && next->atMs == t; ++next) {
+            const Packet &packet = tonePackets()[next->sequence];
+            player.pushPacket(next->sequence, packet.data(), packet.size());
+        }
+        if (t % 10 == 5) {
+            cable->triggerRender();
+            if (!cable->waitForRenderIdle(waitMs))
+                return {};
+        }
+    }
     return cable->renderedInt16();
 }
 
-void TestWasapiPlayer::nothingPushedPlaysSilence()
+std::vector<std::int16_t> TestWasapiPlayer::playOnCable(const Script &script, int endMs)
 {
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
+    WasapiPlayer player(&testClock);
+    if (!player.start(L"cable", 48000, 2))
+        return {};
+    return play(player, script, endMs);
+}
+
+void TestWasapiPlayer::silenceWhileNothingComes()
+{
+    const std::vector<std::int16_t> played = playOnCable({}, 200);
+    QVERIFY(!played.empty());
+    QVERIFY(std::all_of(played.begin(), played.end(), [](std::int16_t s) { return s == 0; }));
+    // The device gets zeros only to keep it from running dry, and never does.
+    QVERIFY(cable->renderQueuedFrames() >= frameSize);
+    QCOMPARE(cable->renderStarvedFrames(), std::uint64_t(0));
     QCOMPARE(cable->renderOverruns(), 0);
 }
 
-void TestWasapiPlayer::shortQueuePlaysThenFillsWithZeros()
+void TestWasapiPlayer::startsAtTheTargetAndPlaysTheStreamUnchanged()
 {
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    const std::vector<std::int16_t> pushed = ramp(100, -50);
-    player.pushSamples(pushed.data(), pushed.size());
-    const std::vector<std::int16_t> played = renderOnce();
-    QCOMPARE(played.size(), std::size_t(960));
-    QCOMPARE(slice(played, 0, 100), pushed);
-    QCOMPARE(slice(played, 100, 860), std::vector<std::int16_t>(860, 0));
-    // The queue is empty afterwards.
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
+    const std::vector<std::int16_t> played = playOnCable(onTime(100), 1200);
+    QVERIFY(std::all_of(played.begin(), played.begin() + 2 * std::ptrdiff_t(startFrame),
+                        [](std::int16_t s) { return s == 0; }));
+    QVERIFY(dropouts(played).empty());
+    QCOMPARE(cable->renderStarvedFrames(), std::uint64_t(0));
+    // From there on, sample for sample what the phone sent, to its last packet (less the
+    // few frames the resampler still looks ahead for when the stream ends).
+    const std::vector<std::int16_t> sent = decodedInOrder(100);
+    const std::vector<std::int16_t> heard(played.begin() + 2 * std::ptrdiff_t(startFrame),
+                                          played.end());
+    QVERIFY(heard.size() >= sent.size());
+    QVERIFY(std::equal(sent.begin(), sent.end() - 2 * 32, heard.begin()));
 }
 
-void TestWasapiPlayer::longQueueKeepsTheRestInOrder()
+void TestWasapiPlayer::aPacketLateWithinTheTargetChangesNothing()
 {
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    const std::vector<std::int16_t> pushed = ramp(2000);
-    player.pushSamples(pushed.data(), pushed.size());
-    QCOMPARE(renderOnce(), slice(pushed, 0, 960));
-    QCOMPARE(renderOnce(), slice(pushed, 960, 960));
-    const std::vector<std::int16_t> last = renderOnce();
-    QCOMPARE(slice(last, 0, 80), slice(pushed, 1920, 80));
-    QCOMPARE(slice(last, 80, 880), std::vector<std::int16_t>(880, 0));
+    const std::vector<std::int16_t> reference = playOnCable(onTime(60), 800);
+    init();
+    // 10 ms late: its turn has not come, so nothing is concealed and nothing waits, and the
+    // target covers it as it is.
+    Script script = onTime(60);
+    arrivalOf(script, 30).atMs += 10;
+    const std::vector<std::int16_t> played = playOnCable(script, 800);
+    QVERIFY(played == reference);
 }
 
-void TestWasapiPlayer::onlyTheFreePartOfTheBufferIsWritten()
+void TestWasapiPlayer::burstsAreAbsorbed()
 {
-    cable->setRenderPadding(400);
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    const std::vector<std::int16_t> pushed = ramp(500);
-    player.pushSamples(pushed.data(), pushed.size());
-    QCOMPARE(renderOnce(), slice(pushed, 0, 160));
-    QCOMPARE(renderOnce(), slice(pushed, 160, 160));
-
-    // A full buffer takes nothing and keeps the queue.
-    cable->setRenderPadding(480);
-    cable->clearRendered();
-    const int before = cable->renderCycles();
-    cable->triggerRender();
-    QTest::qWait(50);
-    QCOMPARE(cable->renderCycles(), before);
-    cable->setRenderPadding(0);
-    const std::vector<std::int16_t> rest = renderOnce();
-    QCOMPARE(slice(rest, 0, 180), slice(pushed, 320, 180));
+    // Wi-Fi aggregation: what the phone sends is released every 30 ms, in one go.
+    Script script;
+    for (std::uint32_t n = 0; n < 150; ++n)
+        script.push_back({n, (10 * int(n) / 30 + 1) * 30});
+    WasapiPlayer player(&testClock);
+    QVERIFY(player.start(L"cable", 48000, 2));
+    // Up to just after the last packet, before the stream's end empties the queue.
+    const std::vector<std::int16_t> played = play(player, script, script.back().atMs + 5);
+    const JitterBuffer::Stats stats = player.playoutStats();
+    QVERIFY(dropouts(played).empty());
+    QCOMPARE(stats.underruns, std::uint64_t(0));
+    QCOMPARE(stats.concealed, std::uint64_t(0));
+    QCOMPARE(cable->renderStarvedFrames(), std::uint64_t(0));
+    // The target rose to cover packets 20 ms late.
+    QVERIFY2(stats.targetMs >= PlayoutTarget::startMs + 5,
+             qPrintable(QString::number(stats.targetMs)));
+    QCOMPARE(stats.late, std::uint64_t(0));
 }
 
-void TestWasapiPlayer::pushingWhileRenderingKeepsEverySampleInOrder()
+void TestWasapiPlayer::aStallLeavesOneGapAndPlayingResumesAtTheTarget()
 {
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    // Pushes and wakes race each other; whatever the interleaving, the audio comes out whole
-    // and in order, with silence only where the queue ran dry.
-    const std::vector<std::int16_t> pushed = ramp(9600);
-    for (std::size_t first = 0; first < pushed.size(); first += 96) {
-        player.pushSamples(pushed.data() + first, 96);
-        cable->triggerRender();
-    }
-    cable->triggerRender(20);
-    QVERIFY(cable->waitForRenderCycles(120, waitMs));
-    std::vector<std::int16_t> played = cable->renderedInt16();
-    played.erase(std::remove(played.begin(), played.end(), 0), played.end());
-    QCOMPARE(played, pushed);
+    // The link stalls for 150 ms: packets 50 to 64 come all at once when it recovers.
+    Script script = onTime(120);
+    for (std::uint32_t n = 50; n < 65; ++n)
+        arrivalOf(script, n).atMs = 651;
+    WasapiPlayer player(&testClock);
+    QVERIFY(player.start(L"cable", 48000, 2));
+    const std::vector<std::int16_t> played = play(player, script, script.back().atMs + 5);
+    const JitterBuffer::Stats stats = player.playoutStats();
+
+    const std::vector<std::size_t> gaps = dropouts(played);
+    QCOMPARE(gaps.size(), std::size_t(1));
+    QVERIFY2(gaps[0] >= 100 * 48, qPrintable(QString::number(gaps[0])));
+    QCOMPARE(stats.underruns, std::uint64_t(1));
+    QCOMPARE(stats.concealed, std::uint64_t(0));
+    QCOMPARE(cable->renderStarvedFrames(), std::uint64_t(0));
+    // Nothing was lost or repeated: the gap sits between two packets.
+    QCOMPARE(stats.late, std::uint64_t(0));
+    QCOMPARE(stats.overflowDrops, std::uint64_t(0));
+    // And the target now covers such a stall.
+    QVERIFY2(stats.targetMs > 140, qPrintable(QString::number(stats.targetMs)));
 }
 
-void TestWasapiPlayer::pushWhileStoppedIsIgnoredAndRestartsAreEmpty()
+void TestWasapiPlayer::reorderedAndDuplicatedPacketsPlayAsSent()
 {
-    WasapiPlayer player;
-    const std::vector<std::int16_t> pushed = ramp(400);
-    player.pushSamples(pushed.data(), pushed.size());
-    QVERIFY(startOnCable(player));
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
+    const std::vector<std::int16_t> reference = playOnCable(onTime(60), 800);
+    init();
+    Script script = onTime(60);
+    arrivalOf(script, 20).atMs = arrivalOf(script, 21).atMs + 3;
+    script.push_back({40, 402});
+    script.push_back({45, arrivalOf(script, 45).atMs});
+    WasapiPlayer player(&testClock);
+    QVERIFY(player.start(L"cable", 48000, 2));
+    const std::vector<std::int16_t> played = play(player, script, 800);
+    QVERIFY(played == reference);
+    QCOMPARE(player.playoutStats().duplicates, std::uint64_t(2));
+    QCOMPARE(player.playoutStats().concealed, std::uint64_t(0));
+}
 
-    // What is pending when the stream stops is gone after the next start.
-    player.pushSamples(pushed.data(), pushed.size());
+void TestWasapiPlayer::aLostPacketIsConcealedAndTheTimelineKept()
+{
+    const std::vector<std::int16_t> reference = playOnCable(onTime(60), 800);
+    init();
+    // Packet 30 is lost; it turns up long after its turn and is dropped then.
+    Script script = onTime(60);
+    arrivalOf(script, 30).atMs = 500;
+    WasapiPlayer player(&testClock);
+    QVERIFY(player.start(L"cable", 48000, 2));
+    const std::vector<std::int16_t> played = play(player, script, 800);
+    const JitterBuffer::Stats stats = player.playoutStats();
+    QCOMPARE(stats.concealed, std::uint64_t(1));
+    QCOMPARE(stats.late, std::uint64_t(1));
+    QVERIFY(dropouts(played).empty());
+    // The sound lasts exactly as long, and is the same up to the lost packet.
+    const Audible span = audibleSpan(played);
+    const Audible expected = audibleSpan(reference);
+    QCOMPARE(span.first, expected.first);
+    QCOMPARE(span.end, expected.end);
+    const auto lostAt = std::ptrdiff_t(2 * (startFrame + 30 * frameSize));
+    QVERIFY(std::equal(played.begin(), played.begin() + lostAt, reference.begin()));
+    QVERIFY(!std::equal(played.begin() + lostAt, played.begin() + lostAt + 2 * frameSize,
+                        reference.begin() + lostAt));
+}
+
+void TestWasapiPlayer::latencyIsReportedWhilePlaying()
+{
+    WasapiPlayer player(&testClock);
+    QCOMPARE(player.playoutStats().latencyMs, -1);
+    QVERIFY(player.start(L"cable", 48000, 2));
+    play(player, onTime(250), 2600);
+    const JitterBuffer::Stats stats = player.playoutStats();
+    QVERIFY(!stats.playing); // the sender stopped at 2.5 s
+    // Each packet waited the target's 40 ms from its arrival to the device's output.
+    QVERIFY2(std::abs(stats.latencyMs - 40) <= 1, qPrintable(QString::number(stats.latencyMs)));
     player.stop();
-    player.pushSamples(pushed.data(), pushed.size());
+    QCOMPARE(player.playoutStats().latencyMs, -1);
+}
+
+void TestWasapiPlayer::packetsWhileStoppedAreIgnoredAndRestartsAreEmpty()
+{
+    WasapiPlayer player(&testClock);
+    const Packet &packet = tonePackets()[0];
+    player.pushPacket(0, packet.data(), packet.size());
+    QVERIFY(player.start(L"cable", 48000, 2));
+    // What is pending when the stream stops is gone after the next start.
+    for (std::uint32_t n = 0; n < 10; ++n)
+        player.pushPacket(n, tonePackets()[n].data(), tonePackets()[n].size());
+    player.stop();
+    player.pushPacket(10, tonePackets()[10].data(), tonePackets()[10].size());
     QCOMPARE(cable->openStreams(), 0);
     QCOMPARE(platform->attachedThreads(), 1);
     player.stop();
-    QVERIFY(startOnCable(player));
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
+    cable->clearRendered();
+    QVERIFY(player.start(L"cable", 48000, 2));
+    const std::vector<std::int16_t> played = play(player, {}, 300);
+    QVERIFY(std::all_of(played.begin(), played.end(), [](std::int16_t s) { return s == 0; }));
 }
 
-void TestWasapiPlayer::pendingAudioIsBoundedByDroppingTheOldest()
+void TestWasapiPlayer::floatFallbackPlaysTheSameAudioScaled()
 {
-    QCOMPARE(WasapiPlayer::maxPendingMs, 200);
-    const std::size_t bound = 19200; // 200 ms of 48000 Hz stereo
-    cable->setRenderBufferFrames(9600);
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-
-    // 25000 samples in 10 ms packets: only the newest 19200 are kept.
-    const std::vector<std::int16_t> pushed = ramp(25000, -12500);
-    for (std::size_t first = 0; first < pushed.size(); first += 960) {
-        const std::size_t count = std::min<std::size_t>(960, pushed.size() - first);
-        player.pushSamples(pushed.data() + first, count);
-    }
-    std::vector<std::int16_t> played = renderOnce();
-    QCOMPARE(played.size(), bound);
-    QCOMPARE(played, slice(pushed, pushed.size() - bound, bound));
-
-    // One push larger than the bound keeps its own newest samples.
-    player.pushSamples(pushed.data(), pushed.size());
-    played = renderOnce();
-    QCOMPARE(played, slice(pushed, pushed.size() - bound, bound));
-    QCOMPARE(cable->renderOverruns(), 0);
-}
-
-void TestWasapiPlayer::boundFollowsTheStartedFormat()
-{
-    // 200 ms at 24000 Hz mono is 4800 samples.
-    cable->setRenderBufferFrames(9600);
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player, 24000, 1));
-    const std::vector<std::int16_t> pushed = ramp(6000);
-    player.pushSamples(pushed.data(), pushed.size());
-    const std::vector<std::int16_t> played = renderOnce();
-    QCOMPARE(slice(played, 0, 4800), slice(pushed, 1200, 4800));
-    QCOMPARE(slice(played, 4800, 4800), std::vector<std::int16_t>(4800, 0));
-}
-
-void TestWasapiPlayer::floatFallbackWritesScaledSamples()
-{
+    const std::vector<std::int16_t> reference = playOnCable(onTime(30), 400);
+    init();
     cable->setRenderFormat(StreamFormat{StreamFormat::Encoding::Float, 48000, 2, 32});
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-    const std::vector<std::int16_t> pushed = {-32768, 32767, 16384, -1, 0, 1};
-    player.pushSamples(pushed.data(), pushed.size());
-    cable->triggerRender();
-    QVERIFY(cable->waitForRenderCycles(1, waitMs));
+    playOnCable(onTime(30), 400);
     const std::vector<float> played = cable->renderedFloat();
-    QCOMPARE(played.size(), std::size_t(960));
-    for (std::size_t i = 0; i < pushed.size(); ++i)
-        QCOMPARE(played[i], float(pushed[i]) / 32768.0f);
-    QCOMPARE(slice(played, 6, 954), std::vector<float>(954, 0.0f));
-}
-
-void TestWasapiPlayer::fallbackLayoutsStayInsideBothBuffers_data()
-{
-    QTest::addColumn<int>("encoding");
-    QTest::addColumn<int>("channels");
-    QTest::addColumn<int>("bits");
-    // The first output frame for the pushed frame (1000, -2000), as integers of the
-    // output's width or, for float, scaled by 32768.
-    QTest::addColumn<QList<qint64>>("firstFrame");
-
-    const int pcm = int(StreamFormat::Encoding::Pcm);
-    const int floating = int(StreamFormat::Encoding::Float);
-    QTest::newRow("float 5.1") << floating << 6 << 32 << QList<qint64>{1000, -2000, 0, 0, 0, 0};
-    QTest::newRow("float mono") << floating << 1 << 32 << QList<qint64>{-500};
-    QTest::newRow("16-bit mono") << pcm << 1 << 16 << QList<qint64>{-500};
-    QTest::newRow("24-bit stereo") << pcm << 2 << 24 << QList<qint64>{1000 * 256, -2000 * 256};
-    QTest::newRow("32-bit 7.1") << pcm << 8 << 32
-                                << QList<qint64>{1000 * 65536, -2000 * 65536, 0, 0, 0, 0, 0, 0};
-}
-
-void TestWasapiPlayer::fallbackLayoutsStayInsideBothBuffers()
-{
-    QFETCH(int, encoding);
-    QFETCH(int, channels);
-    QFETCH(int, bits);
-    QFETCH(QList<qint64>, firstFrame);
-
-    const StreamFormat format =
-        StreamFormat{StreamFormat::Encoding(encoding), 48000, channels, bits};
-    cable->setRenderFormat(format);
-    WasapiPlayer player;
-    QVERIFY(startOnCable(player));
-
-    // A frame to check, then an odd count that leaves half a frame at the end: however the
-    // layouts differ, nothing is read past the queue or written past the buffer.
-    std::vector<std::int16_t> pushed = {1000, -2000};
-    const std::vector<std::int16_t> more = ramp(1501);
-    pushed.insert(pushed.end(), more.begin(), more.end());
-    player.pushSamples(pushed.data(), pushed.size());
-    for (int cycle = 1; cycle <= 3; ++cycle) {
-        cable->triggerRender();
-        QVERIFY(cable->waitForRenderCycles(cycle, waitMs));
-    }
+    QCOMPARE(played.size(), reference.size());
+    for (std::size_t i = 0; i < played.size(); ++i)
+        QCOMPARE(played[i], float(reference[i]) / 32768.0f);
     QCOMPARE(cable->renderOverruns(), 0);
-    const std::vector<unsigned char> bytes = cable->renderedBytes();
-    QCOMPARE(bytes.size(), std::size_t(3 * 480 * format.blockAlign()));
-
-    const int width = bits / 8;
-    for (int channel = 0; channel < channels; ++channel) {
-        const unsigned char *at = bytes.data() + channel * width;
-        qint64 value = 0;
-        if (format.encoding == StreamFormat::Encoding::Float) {
-            float sample;
-            std::memcpy(&sample, at, sizeof sample);
-            value = qint64(sample * 32768.0f);
-        } else {
-            for (int i = width - 1; i >= 0; --i)
-                value = value << 8 | at[i];
-            value -= (value >> (bits - 1)) << bits; // sign from the top bit
-        }
-        QCOMPARE(value, firstFrame[channel]);
-    }
-    // 1503 samples are 751 stereo frames and a half; the third wake plays nothing but zeros.
-    const std::size_t thirdWake = 2 * 480 * std::size_t(format.blockAlign());
-    QVERIFY(std::all_of(bytes.begin() + thirdWake, bytes.end(),
-                        [](unsigned char b) { return b == 0; }));
 }
 
 void TestWasapiPlayer::unwritableFallbackFailsToStart()
 {
     cable->setRenderFormat(StreamFormat{StreamFormat::Encoding::Pcm, 48000, 2, 8});
     WasapiPlayer player;
-    QVERIFY(!startOnCable(player));
+    QVERIFY(!player.start(L"cable", 48000, 2));
     QCOMPARE(cable->openStreams(), 0);
     QCOMPARE(platform->attachedThreads(), 1);
 }
 
 void TestWasapiPlayer::failedStartLeavesNoThread()
 {
-    WasapiPlayer player;
+    WasapiPlayer player(&testClock);
     QVERIFY(!player.start(L"nowhere", 48000, 2));
     QVERIFY(!player.start(L"cable", 0, 2));
     QVERIFY(!player.start(L"cable", 48000, 0));
     cable->setStreamStartFails(true);
-    QVERIFY(!startOnCable(player));
+    QVERIFY(!player.start(L"cable", 48000, 2));
     QCOMPARE(cable->openStreams(), 0);
     QCOMPARE(platform->attachedThreads(), 1);
-    const std::vector<std::int16_t> pushed = ramp(100);
-    player.pushSamples(pushed.data(), pushed.size());
+    player.pushPacket(0, tonePackets()[0].data(), tonePackets()[0].size());
     player.stop();
 
     cable->setStreamStartFails(false);
-    QVERIFY(startOnCable(player));
-    QCOMPARE(renderOnce(), std::vector<std::int16_t>(960, 0));
+    QVERIFY(player.start(L"cable", 48000, 2));
+    const std::vector<std::int16_t> played = play(player, {}, 100);
+    QVERIFY(!played.empty());
 }
 
 void TestWasapiPlayer::timeoutsWakeTheLoopWithoutEvents()
 {
     cable->setManualRenderEvents(false);
+    cable->setPlaysPeriods(false);
     WasapiPlayer player;
-    QVERIFY(startOnCable(player));
+    QVERIFY(player.start(L"cable", 48000, 2));
     // No event ever comes; the 100 ms timeout keeps the device fed.
     QVERIFY(cable->waitForRenderCycles(3, waitMs));
     player.stop();

@@ -13,10 +13,12 @@
 
 // One datagram around an Opus packet; `announced` is the payload length its header claims,
 // the packet's own length unless given.
-inline QByteArray audioDatagram(const std::vector<unsigned char> &packet, int announced = -1)
+inline QByteArray audioDatagram(const std::vector<unsigned char> &packet, int announced = -1,
+                                quint32 sequence = 0)
 {
     QByteArray datagram(17, '\0');
     auto *bytes = reinterpret_cast<uchar *>(datagram.data());
+    qToLittleEndian<quint32>(sequence, bytes);
     bytes[12] = 1;
     qToLittleEndian<quint16>(48000, bytes + 13);
     qToLittleEndian<quint16>(quint16(announced < 0 ? int(packet.size()) : announced), bytes + 15);

@@ -67,6 +67,10 @@ void TestAudioDatagram::sequenceNumberUsesAllThirtyTwoBits()
     QVERIFY(AudioDatagram::build(datagram, sequenceNumber++, 0, 48000, "p"));
     QCOMPARE(datagram.left(4), bytes({0x00, 0x00, 0x00, 0x00}));
     QCOMPARE(sequenceNumber, 1u);
+    // And reads back whole.
+    QVERIFY(AudioDatagram::build(datagram, 0x89ABCDEFu, 0, 48000, "p"));
+    QCOMPARE(AudioDatagram::sequenceNumber(datagram), 0x89ABCDEFu);
+    QCOMPARE(AudioDatagram::sequenceNumber(datagram.left(AudioDatagram::headerSize - 1)), 0u);
 }
 
 void TestAudioDatagram::bufferIsReusedWithoutStaleBytes()

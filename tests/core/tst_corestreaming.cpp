@@ -9,6 +9,7 @@
 #include <QHostInfo>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 #include <atomic>
 #include <chrono>
@@ -407,6 +408,13 @@ void TestCoreStreaming::helloGoesToTheControlPortOnly()
 
 void TestCoreStreaming::playerPlaysTheToneItIsSent()
 {
+    // The cable plays a period every 10 ms, as a device does.
+    cable->setManualRenderEvents(true);
+    cable->setPlaysPeriods(true);
+    QTimer device;
+    device.setTimerType(Qt::PreciseTimer);
+    connect(&device, &QTimer::timeout, this, [this] { cable->triggerRender(); });
+    device.start(10);
     ServerCore &core = makeCore();
     core.setSelectedOutputDevice("cable_input");
     Phone phone("127.0.0.2");
@@ -417,7 +425,7 @@ void TestCoreStreaming::playerPlaysTheToneItIsSent()
     OpusCodec encoder;
     QVERIFY(encoder.initEncoder(48000, 2, 128000));
     for (int frame = 0; frame < 10; ++frame)
-        phone.send(audioDatagram(encodedTone(encoder, frame)), 8080);
+        phone.send(audioDatagram(encodedTone(encoder, frame), -1, quint32(frame)), 8080);
 
     std::vector<std::int16_t> sound;
     QTRY_VERIFY((sound = longestSound(cable->renderedInt16())).size() >= 2 * 4000);

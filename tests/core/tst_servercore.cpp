@@ -101,12 +101,26 @@ void TestServerCore::surfaceTheWindowBindsTo()
     QStringList properties;
     for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
         properties.append(QString::fromLatin1(meta.property(i).name()));
-    QCOMPARE(properties,
-             QStringList({"isRunning", "audioDevices", "selectedDevice", "outputDevices",
-                          "selectedOutputDevice", "connectedDevices", "serverName", "hostname",
-                          "localIp", "captureLatencyMs", "playerMode", "soundSystemState",
-                          "canCreateVirtualMicrophone", "portConflict", "askBeforeStreaming",
-                          "pendingDevices", "resolveError", "eventSync", "continuousCapture"}));
+    QCOMPARE(properties, QStringList({"isRunning",
+                                      "audioDevices",
+                                      "selectedDevice",
+                                      "outputDevices",
+                                      "selectedOutputDevice",
+                                      "connectedDevices",
+                                      "serverName",
+                                      "hostname",
+                                      "localIp",
+                                      "captureLatencyMs",
+                                      "playerMode",
+                                      "soundSystemState",
+                                      "canCreateVirtualMicrophone",
+                                      "portConflict",
+                                      "askBeforeStreaming",
+                                      "pendingDevices",
+                                      "resolveError",
+                                      "playoutLatencyMs",
+                                      "eventSync",
+                                      "continuousCapture"}));
     QVERIFY(meta.property(meta.indexOfProperty("hostname")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("localIp")).isConstant());
     QVERIFY(meta.property(meta.indexOfProperty("canCreateVirtualMicrophone")).isConstant());
@@ -129,6 +143,7 @@ void TestServerCore::surfaceTheWindowBindsTo()
                                    "askBeforeStreamingChanged()",
                                    "pendingDevicesChanged()",
                                    "resolveErrorChanged()",
+                                   "playoutLatencyMsChanged()",
                                    "eventSyncChanged()",
                                    "continuousCaptureChanged()",
                                    "refreshDevices()",

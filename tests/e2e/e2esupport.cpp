@@ -225,9 +225,10 @@ void Child::terminate()
     process.terminate();
 }
 
-bool Driver::start(const QStringList &arguments)
+bool Driver::start(const QStringList &arguments, const QString &program)
 {
-    return Child::start(SERVER_DRIVER, arguments) && !waitForLine("ready", 15000).isEmpty();
+    return Child::start(program.isEmpty() ? QStringLiteral(SERVER_DRIVER) : program, arguments) &&
+           !waitForLine("ready", 15000).isEmpty();
 }
 
 bool Driver::command(const QString &line, qint64 *tookMs, int timeoutMs)

@@ -91,7 +91,8 @@ private:
 class Driver : public Child
 {
 public:
-    bool start(const QStringList &arguments);
+    // Runs this build's server driver, or another build's at program.
+    bool start(const QStringList &arguments, const QString &program = QString());
     // Sends a command and waits for its answer; the core's time for it in tookMs, or -1
     // with false when no answer came in time.
     bool command(const QString &line, qint64 *tookMs = nullptr, int timeoutMs = 5000);

@@ -88,12 +88,13 @@ void Driver::execute(const QString &line)
         core.setContinuousCapture(argument == "1");
     } else if (command == "state") {
         say(QStringLiteral("state running=%1 mode=%2 server=%3 devices=%4 selected=%5 "
-                           "outputselected=%6")
+                           "outputselected=%6 latency=%7")
                 .arg(core.isRunning() ? 1 : 0)
                 .arg(core.playerMode())
                 .arg(core.serverName())
                 .arg(core.connectedDevices().size())
-                .arg(core.selectedDevice(), core.selectedOutputDevice()));
+                .arg(core.selectedDevice(), core.selectedOutputDevice())
+                .arg(core.playoutLatencyMs()));
     } else if (command == "devices") {
         say(deviceLists(core));
     } else if (command == "quit") {

@@ -125,6 +125,9 @@ void FakeServerCore::stage(const QVariantMap &state)
         } else if (key == QLatin1String("captureLatencyMs")) {
             captureLatency = value.toInt();
             emit captureLatencyMsChanged();
+        } else if (key == QLatin1String("playoutLatencyMs")) {
+            playoutLatency = value.toInt();
+            emit playoutLatencyMsChanged();
         } else if (key == QLatin1String("eventSync")) {
             eventSyncOn = value.toBool();
             emit eventSyncChanged();
@@ -183,6 +186,7 @@ void FakeServerCore::reset()
            {QStringLiteral("playerMode"), 0},
            {QStringLiteral("serverName"), QString()},
            {QStringLiteral("captureLatencyMs"), 0},
+           {QStringLiteral("playoutLatencyMs"), 0},
            {QStringLiteral("eventSync"), true},
            {QStringLiteral("continuousCapture"), true},
            {QStringLiteral("selectedDevice"), QString()},

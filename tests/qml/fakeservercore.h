@@ -32,6 +32,7 @@ class FakeServerCore : public QObject
                    askBeforeStreamingChanged)
     Q_PROPERTY(QVariantList pendingDevices READ pendingDevices NOTIFY pendingDevicesChanged)
     Q_PROPERTY(QString resolveError READ resolveError NOTIFY resolveErrorChanged)
+    Q_PROPERTY(int playoutLatencyMs READ playoutLatencyMs NOTIFY playoutLatencyMsChanged)
     Q_PROPERTY(bool eventSync READ eventSync WRITE setEventSync NOTIFY eventSyncChanged)
     Q_PROPERTY(bool continuousCapture READ continuousCapture WRITE setContinuousCapture NOTIFY
                    continuousCaptureChanged)
@@ -62,6 +63,7 @@ public:
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return pendingDeviceList; }
     QString resolveError() const { return unresolved; }
+    int playoutLatencyMs() const { return playoutLatency; }
     bool eventSync() const { return eventSyncOn; }
     void setEventSync(bool on);
     bool continuousCapture() const { return continuousCaptureOn; }
@@ -100,6 +102,7 @@ signals:
     void askBeforeStreamingChanged();
     void pendingDevicesChanged();
     void resolveErrorChanged();
+    void playoutLatencyMsChanged();
     void eventSyncChanged();
     void continuousCaptureChanged();
     void callsChanged();
@@ -124,6 +127,7 @@ private:
     bool asking = false;
     QVariantList pendingDeviceList;
     QString unresolved;
+    int playoutLatency = 0;
     bool eventSyncOn = true;
     bool continuousCaptureOn = true;
 };

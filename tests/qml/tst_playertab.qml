@@ -95,7 +95,7 @@ Item {
             serverCore.stage({ outputDevices: [speakers, headphones], selectedOutputDevice: "hp" })
             const page = createPage()
             const combo = only(page, "outputDeviceCombo")
-            compare(combo.currentIndex, 1)
+            compare(combo.currentText, "Headphones")
 
             chooseMode(page, "micOption")
             compare(serverCore.selectedOutputDevice, "hp")
@@ -122,37 +122,49 @@ Item {
 
             chooseMode(page, "micOption")
             compare(serverCore.selectedOutputDevice, "cable")
-            compare(combo.currentIndex, 2)
+            compare(combo.currentText, "CABLE Input")
             verify(micCard.visible)
             compare(title.text, "Virtual Audio Cable")
 
             chooseMode(page, "playbackOption")
             compare(serverCore.selectedOutputDevice, "hp")
             compare(page.savedMicDevice, "cable")
-            compare(combo.currentIndex, 1)
+            compare(combo.currentText, "Headphones")
             verify(!micCard.visible)
 
             // A pick in Mic mode is what Mic mode returns to.
             chooseMode(page, "micOption")
-            pick(combo, 0)
+            pick(combo, 1)
             chooseMode(page, "playbackOption")
             compare(serverCore.selectedOutputDevice, "hp")
             chooseMode(page, "micOption")
             compare(serverCore.selectedOutputDevice, "spk")
-            compare(combo.currentIndex, 0)
+            compare(combo.currentText, "Speakers")
         }
 
         function test_playbackReturnsToTheDefaultDevice() {
-            // An empty selection is the default device; Playback goes back to it after Mic.
+            // An empty selection is the default device; Playback goes back to it after Mic,
+            // and the box shows the device that plays all the way round.
             serverCore.stage({ outputDevices: [speakers, cable] })
             const page = createPage()
+            const combo = only(page, "outputDeviceCombo")
+            compare(combo.currentText, "Default")
             chooseMode(page, "micOption")
             compare(serverCore.selectedOutputDevice, "cable")
+            compare(combo.currentText, "CABLE Input")
             serverCore.clearCalls()
             chooseMode(page, "playbackOption")
             compare(serverCore.calls, ["setSelectedOutputDevice()"])
             compare(serverCore.selectedOutputDevice, "")
+            compare(combo.currentText, "Default")
             compare(page.savedMicDevice, "cable")
+
+            // Picking the default entry selects the empty id.
+            pick(combo, 1)
+            compare(serverCore.selectedOutputDevice, "spk")
+            pick(combo, 0)
+            compare(serverCore.selectedOutputDevice, "")
+            compare(page.savedPlaybackDevice, "")
         }
 
         function test_radioButtonAndRowBothChooseTheMode() {
@@ -170,26 +182,33 @@ Item {
             serverCore.stage({ outputDevices: [speakers, headphones, cable] })
             const page = createPage()
             const combo = only(page, "outputDeviceCombo")
-            compare(combo.currentIndex, 0)
+            compare(combo.currentText, "Default")
 
-            pick(combo, 1)
+            pick(combo, 2)
             compare(serverCore.selectedOutputDevice, "hp")
             compare(page.savedPlaybackDevice, "hp")
             compare(page.savedMicDevice, "")
 
             chooseMode(page, "micOption")
             compare(page.savedMicDevice, "cable")
-            pick(combo, 0)
+            pick(combo, 1)
             compare(serverCore.selectedOutputDevice, "spk")
             compare(page.savedMicDevice, "spk")
             compare(page.savedPlaybackDevice, "hp")
         }
 
-        function test_comboStartsOnTheSelectedDevice() {
+        function test_comboFollowsTheSelectionFromAnywhere() {
             serverCore.stage({ outputDevices: [speakers, headphones, cable], selectedOutputDevice: "cable" })
-            compare(only(createPage(), "outputDeviceCombo").currentIndex, 2)
+            const combo = only(createPage(), "outputDeviceCombo")
+            compare(combo.currentText, "CABLE Input")
+            // The core changes it, or the list changes under it.
+            serverCore.stage({ selectedOutputDevice: "spk" })
+            compare(combo.currentText, "Speakers")
+            serverCore.stage({ outputDevices: [cable, speakers] })
+            compare(combo.currentText, "Speakers")
+            // A device that is gone is not shown as if it played.
             serverCore.stage({ selectedOutputDevice: "gone" })
-            compare(only(createPage(), "outputDeviceCombo").currentIndex, 0)
+            compare(combo.currentIndex, -1)
             compare(serverCore.calls, [])
         }
 
@@ -337,6 +356,25 @@ Item {
             compare(serverCore.selectedOutputDevice, "hp")
             chooseMode(page, "micOption")
             compare(serverCore.selectedOutputDevice, made.id)
+        }
+
+        function test_latencyShowsUnderTheConnectedServer() {
+            serverCore.stage({ connectedDevices: phones })
+            const page = createPage()
+            const lines = Helpers.findAll(page, "playoutLatency")
+            compare(lines.length, 2)
+            serverCore.stage({ isRunning: true, playerMode: 1, serverName: "10.0.0.6",
+                               playoutLatencyMs: 34 })
+            verify(!lines[0].visible)
+            verify(lines[1].visible)
+            compare(lines[1].text, "Latency 34 ms")
+            serverCore.stage({ playoutLatencyMs: 41 })
+            compare(lines[1].text, "Latency 41 ms")
+            // Nothing measured yet, or nothing playing: no line.
+            serverCore.stage({ playoutLatencyMs: 0 })
+            verify(!lines[1].visible)
+            serverCore.stage({ playoutLatencyMs: 34, isRunning: false })
+            verify(!lines[1].visible)
         }
     }
 }

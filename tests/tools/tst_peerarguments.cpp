@@ -81,6 +81,13 @@ void TestPeerArguments::badArgumentsAreRefused_data()
     QTest::newRow("send wav and tone")
         << "send" << QStringList{"--to", "::1", "--tone", "440", "--wav", "a.wav"}
         << "exclude each other";
+    QTest::newRow("send late and burst")
+        << "send" << QStringList{"--to", "::1", "--late", "5", "--burst", "30"}
+        << "--late and --burst exclude each other";
+    QTest::newRow("send no lateness")
+        << "send" << QStringList{"--to", "::1", "--late", "0"} << "--late: '0' is not a number";
+    QTest::newRow("send drift too far")
+        << "send" << QStringList{"--to", "::1", "--drift", "-6"} << "--drift: '-6' is not";
     QTest::newRow("send stray argument")
         << "send" << QStringList{"--to", "::1", "x"} << "unexpected argument 'x'";
 
@@ -173,6 +180,18 @@ void TestPeerArguments::sendDefaultsToATone()
     QCOMPARE(parseSendArguments({"--to", "127.0.0.1", "--tone", "1000.5"}, options).kind,
              ParseResult::Kind::Run);
     QCOMPARE(options.toneHz, 1000.5);
+    QCOMPARE(options.pattern.clockRate, 1.0);
+    QCOMPARE(options.pattern.maxLatenessMs, 0.0);
+
+    // The network and the phone's clock as the options make them.
+    QCOMPARE(
+        parseSendArguments({"--to", "127.0.0.1", "--late", "20", "--drift", "-0.1"}, options).kind,
+        ParseResult::Kind::Run);
+    QCOMPARE(options.pattern.maxLatenessMs, 20.0);
+    QCOMPARE(options.pattern.clockRate, 0.999);
+    QCOMPARE(parseSendArguments({"--to", "127.0.0.1", "--burst", "30"}, options).kind,
+             ParseResult::Kind::Run);
+    QCOMPARE(options.pattern.burstMs, 30.0);
 }
 
 void TestPeerArguments::commandsBecomeTheirDatagrams_data()

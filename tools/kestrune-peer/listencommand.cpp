@@ -85,10 +85,6 @@ ParseResult parseListenArguments(const QStringList &arguments, ListenOptions &op
 namespace {
 
 constexpr int helloIntervalMs = 2000;
-// Silence queued for the output ahead of the stream. The output plays silence whenever the
-// device wants data before the next datagram has come, so without a little in hand every
-// late datagram would be heard as a gap.
-constexpr int playbackCushionMs = 40;
 
 // The output device named by id or by friendly name, or why there is none.
 bool findOutputDevice(const QString &sink, std::wstring &id, QString &error)
@@ -125,7 +121,6 @@ private:
     void readVolume();
     void printInterval();
     void printLine(const QString &line);
-    void play(std::size_t samples, double arrivalMs);
 
     ListenOptions options;
     QUdpSocket audioSocket;
@@ -145,7 +140,6 @@ private:
     StreamStats stats;
     std::int64_t undecodable = 0;
     std::uint64_t framesDecoded = 0;
-    double lastPlayedArrivalMs = -1e9;
 };
 
 bool Listener::start(std::unique_ptr<WasapiPlayer> output)
@@ -211,11 +205,10 @@ void Listener::readAudio()
             stats.malformedArrived();
             continue;
         }
-        const char *header = bytes.constData();
+        const std::uint32_t sequence = AudioDatagram::sequenceNumber(bytes);
         stats.datagramArrived(
-            qFromLittleEndian<quint32>(header + AudioDatagram::sequenceNumberOffset),
-            qFromLittleEndian<qint64>(header + AudioDatagram::timestampOffset), arrivalMs,
-            static_cast<int>(packet.size()));
+            sequence, qFromLittleEndian<qint64>(bytes.constData() + AudioDatagram::timestampOffset),
+            arrivalMs, static_cast<int>(packet.size()));
 
         const int frames = decoder.decode(reinterpret_cast<const unsigned char *>(packet.data()),
                                           static_cast<int>(packet.size()), decodeBuffer.data(),
@@ -231,22 +224,11 @@ void Listener::readAudio()
             QTextStream(stderr) << "kestrune-peer listen: writing " << options.wavPath
                                 << " failed: " << wav->errorString() << '\n';
         }
+        // The output keeps its own jitter buffer and decodes in its turn.
         if (player)
-            play(samples, arrivalMs);
+            player->pushPacket(sequence, reinterpret_cast<const unsigned char *>(packet.data()),
+                               std::size_t(packet.size()));
     }
-}
-
-void Listener::play(std::size_t samples, double arrivalMs)
-{
-    // At the start, and after a pause that has used up what was in hand, the cushion is
-    // laid again.
-    if (arrivalMs - lastPlayedArrivalMs > playbackCushionMs) {
-        const std::vector<std::int16_t> silence(
-            std::size_t(Stream::sampleRate / 1000 * playbackCushionMs * Stream::channels));
-        player->pushSamples(silence.data(), silence.size());
-    }
-    lastPlayedArrivalMs = arrivalMs;
-    player->pushSamples(decodeBuffer.data(), samples);
 }
 
 void Listener::readVolume()

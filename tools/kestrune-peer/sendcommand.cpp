@@ -16,6 +16,7 @@
 #include <QUdpSocket>
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,27 @@ namespace {
 
 constexpr double toneAmplitude = 0.5; // -6 dBFS peak
 constexpr double frameMs = 1000.0 * Stream::frameSize / Stream::sampleRate;
+static_assert(frameMs == SendSchedule::frameMs);
+
+// Reads the number option name into value, which must lie within [min, max] (and above min
+// when min is excluded); an error message or empty.
+QString numberOption(const QCommandLineParser &parser, const QString &name, double min,
+                     bool minExcluded, double max, double &value)
+{
+    if (!parser.isSet(name))
+        return {};
+    const QString text = parser.value(name);
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    if (!ok || !std::isfinite(number) || number < min || (minExcluded && number == min) ||
+        number > max)
+        return QStringLiteral("--%1: '%2' is not a number %3 %4 to %5")
+            .arg(name, text, minExcluded ? QStringLiteral("above") : QStringLiteral("from"))
+            .arg(min)
+            .arg(max);
+    value = number;
+    return {};
+}
 
 } // namespace
 
@@ -43,6 +65,17 @@ ParseResult parseSendArguments(const QStringList &arguments, SendOptions &option
         {QStringLiteral("tone"), QStringLiteral("Send a sine tone of HZ hertz at -6 dBFS."),
          QStringLiteral("HZ")},
         {QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")},
+        {QStringLiteral("late"),
+         QStringLiteral("Hold each datagram back by a random 0 to MS ms, keeping their order, "
+                        "as a busy Wi-Fi link does."),
+         QStringLiteral("MS")},
+        {QStringLiteral("burst"),
+         QStringLiteral("Release the datagrams together every MS ms, as Wi-Fi aggregation "
+                        "does."),
+         QStringLiteral("MS")},
+        {QStringLiteral("drift"),
+         QStringLiteral("Run the phone's clock PERCENT fast (negative: slow)."),
+         QStringLiteral("PERCENT")},
     });
     const ParseResult parsed = CommandLine::parse(parser, QStringLiteral("send"), arguments);
     if (parsed.kind != ParseResult::Kind::Run)
@@ -52,6 +85,17 @@ ParseResult parseSendArguments(const QStringList &arguments, SendOptions &option
         CommandLine::peerAddresses(parser, QStringLiteral("to"), options.to, options.bind);
     if (error.isEmpty())
         error = CommandLine::secondsOption(parser, options.seconds);
+    if (parser.isSet(QStringLiteral("late")) && parser.isSet(QStringLiteral("burst")))
+        error = QStringLiteral("--late and --burst exclude each other");
+    SendPattern &pattern = options.pattern;
+    if (error.isEmpty())
+        error = numberOption(parser, QStringLiteral("late"), 0, true, 1000, pattern.maxLatenessMs);
+    if (error.isEmpty())
+        error = numberOption(parser, QStringLiteral("burst"), 0, true, 1000, pattern.burstMs);
+    double driftPercent = 0;
+    if (error.isEmpty())
+        error = numberOption(parser, QStringLiteral("drift"), -5, false, 5, driftPercent);
+    pattern.clockRate = 1 + driftPercent / 100;
     if (!error.isEmpty())
         return ParseResult::error(error);
     if (!parser.positionalArguments().isEmpty())
@@ -85,17 +129,28 @@ namespace {
 class Sender
 {
 public:
-    explicit Sender(const SendOptions &options) : options(options) {}
+    explicit Sender(const SendOptions &options) : options(options), schedule(options.pattern) {}
 
     bool start();
-    // Sends every frame that is due by now; false once the audio or the time has run out.
+    // Makes every frame that is due by now and sends every datagram whose release has come;
+    // false once the audio or the time has run out and everything made has been sent.
     bool sendDue();
     void printSummary() const;
 
 private:
     bool nextFrame();
+    bool makeFrame(double releaseMs);
+
+    struct Held
+    {
+        double releaseMs;
+        QByteArray datagram;
+    };
 
     SendOptions options;
+    SendSchedule schedule;
+    std::deque<Held> held; // made, waiting for their release
+    bool exhausted = false;
     QUdpSocket socket;
     OpusCodec encoder;
     std::unique_ptr<ToneGenerator> tone;
@@ -163,25 +218,34 @@ bool Sender::nextFrame()
 
 bool Sender::sendDue()
 {
-    // Frames are due on a fixed 10 ms grid from the start, so late timer ticks are made up
-    // for and the average pace stays exact.
-    const auto due = static_cast<std::int64_t>(clock.nsecsElapsed() / 1e6 / frameMs) + 1;
-    while (framesSent < due) {
-        if (frameLimit > 0 && framesSent >= frameLimit)
-            return false;
-        if (!nextFrame())
-            return false;
-        const int length = encoder.encode(frame.data(), Stream::frameSize, packet.data(),
-                                          static_cast<int>(packet.size()));
-        ++framesSent;
-        const QByteArrayView bytes(reinterpret_cast<const char *>(packet.data()), length);
-        if (!AudioDatagram::build(datagram, sequenceNumber,
-                                  QDateTime::currentMSecsSinceEpoch() * 1000000, Stream::sampleRate,
-                                  bytes))
-            continue;
-        ++sequenceNumber;
-        if (socket.writeDatagram(datagram, options.to, ControlProtocol::audioPort) < 0)
+    // Frames are due on a fixed grid of the phone's clock from the start, so late timer
+    // ticks are made up for and the average pace stays exact.
+    const double nowMs = double(clock.nsecsElapsed()) / 1e6;
+    while (!exhausted && schedule.dueMs(framesSent) <= nowMs)
+        exhausted = !makeFrame(schedule.releaseMs(framesSent));
+    while (!held.empty() && held.front().releaseMs <= nowMs) {
+        if (socket.writeDatagram(held.front().datagram, options.to, ControlProtocol::audioPort) < 0)
             ++failedWrites;
+        held.pop_front();
+    }
+    return !exhausted || !held.empty();
+}
+
+// Encodes the next frame into a datagram that leaves at releaseMs; false when there is no
+// next frame.
+bool Sender::makeFrame(double releaseMs)
+{
+    if ((frameLimit > 0 && framesSent >= frameLimit) || !nextFrame())
+        return false;
+    const int length = encoder.encode(frame.data(), Stream::frameSize, packet.data(),
+                                      static_cast<int>(packet.size()));
+    ++framesSent;
+    const QByteArrayView bytes(reinterpret_cast<const char *>(packet.data()), length);
+    if (AudioDatagram::build(datagram, sequenceNumber,
+                             QDateTime::currentMSecsSinceEpoch() * 1000000, Stream::sampleRate,
+                             bytes)) {
+        ++sequenceNumber;
+        held.push_back({releaseMs, datagram});
     }
     return true;
 }
@@ -227,7 +291,7 @@ int runSend(const QStringList &arguments)
         sender.printSummary();
         return 0;
     }
-    pace.start(2);
+    pace.start(1);
     QCoreApplication::exec();
     return 0;
 }

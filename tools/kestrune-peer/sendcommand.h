@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "sendschedule.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -13,6 +14,7 @@ struct SendOptions
     QString wavPath;   // empty: a tone
     double toneHz = 440;
     double seconds = 0; // 0: to the end of the file, or until stopped
+    SendPattern pattern;
 };
 
 ParseResult parseSendArguments(const QStringList &arguments, SendOptions &options);

@@ -73,6 +73,9 @@ public:
 
     virtual StreamFormat format() const = 0; // the format actually used (may be the fallback)
     virtual std::uint32_t bufferFrames() const = 0;
+    // Frames the device plays between two of its requests for data: the render loop's
+    // usual interval.
+    virtual std::uint32_t periodFrames() const = 0;
     virtual bool start() = 0;
     virtual void stop() = 0;
     // Returns when the stream wants data, when wake() is called, or after the timeout.

@@ -144,8 +144,8 @@ class FakeRenderStream final : public RenderStream
 {
 public:
     FakeRenderStream(std::shared_ptr<FakeEndpoint> endpoint, const StreamFormat &format,
-                     std::uint32_t frames)
-        : endpoint(std::move(endpoint)), streamFormat(format), frameCount(frames)
+                     std::uint32_t frames, std::uint32_t period)
+        : endpoint(std::move(endpoint)), streamFormat(format), frameCount(frames), period(period)
     {
     }
 
@@ -160,6 +160,7 @@ public:
 
     StreamFormat format() const override { return streamFormat; }
     std::uint32_t bufferFrames() const override { return frameCount; }
+    std::uint32_t periodFrames() const override { return period; }
 
     bool start() override
     {
@@ -188,10 +189,13 @@ public:
     {
         std::unique_lock<std::mutex> lock(endpoint->mutex);
         const auto signalled = [this] { return endpoint->pendingEvents > 0; };
+        endpoint->renderWaiting = true;
+        endpoint->changed.notify_all();
         if (endpoint->manualEvents)
             endpoint->changed.wait(lock, signalled);
         else
             endpoint->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), signalled);
+        endpoint->renderWaiting = false;
         if (endpoint->pendingEvents > 0)
             --endpoint->pendingEvents;
     }
@@ -234,9 +238,15 @@ public:
         if (std::any_of(lent.begin() + lentSize, lent.end(),
                         [](unsigned char byte) { return byte != guardValue; }))
             ++endpoint->overruns;
+        const std::uint32_t writtenFrames = std::min(frames, lentFrames);
         const std::size_t written =
-            std::size_t(std::min(frames, lentFrames)) * std::size_t(streamFormat.blockAlign());
-        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(), lent.begin() + written);
+            std::size_t(writtenFrames) * std::size_t(streamFormat.blockAlign());
+        endpoint->rendered.insert(endpoint->rendered.end(), lent.begin(),
+                                  lent.begin() + written);
+        if (endpoint->playsPeriods) {
+            endpoint->padding += writtenFrames;
+            endpoint->playedAny = true;
+        }
         lentFrames = 0;
         ++endpoint->cycles;
         endpoint->changed.notify_all();
@@ -246,6 +256,7 @@ private:
     const std::shared_ptr<FakeEndpoint> endpoint;
     const StreamFormat streamFormat;
     const std::uint32_t frameCount;
+    const std::uint32_t period;
     // Guarded by the endpoint's mutex, except the lent buffer's bytes, which the render
     // thread writes between getBuffer and releaseBuffer without it.
     bool started = false;
@@ -288,9 +299,13 @@ public:
             endpoint->scriptedBufferFrames > 0
                 ? endpoint->scriptedBufferFrames
                 : std::uint32_t(std::int64_t(format.sampleRate) * bufferMs / 1000);
+        const std::uint32_t period = endpoint->scriptedPeriodFrames > 0
+                                         ? endpoint->scriptedPeriodFrames
+                                         : std::uint32_t(format.sampleRate / 100);
         endpoint->lastRenderFormat = format;
+        endpoint->renderPeriod = period;
         ++endpoint->streams;
-        return std::make_unique<FakeRenderStream>(endpoint, format, frames);
+        return std::make_unique<FakeRenderStream>(endpoint, format, frames, period);
     }
 
 private:
@@ -467,11 +482,50 @@ void FakeEndpoint::setManualRenderEvents(bool manual)
     manualEvents = manual;
 }
 
+void FakeEndpoint::setRenderPeriodFrames(std::uint32_t frames)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    scriptedPeriodFrames = frames;
+}
+
+void FakeEndpoint::setPlaysPeriods(bool plays)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    playsPeriods = plays;
+    padding = 0;
+    starvedFrames = 0;
+    playedAny = false;
+}
+
 void FakeEndpoint::triggerRender(int times)
 {
     std::lock_guard<std::mutex> lock(mutex);
     pendingEvents += times;
+    if (playsPeriods && playedAny) {
+        const std::uint64_t played = std::uint64_t(times) * renderPeriod;
+        starvedFrames += played > padding ? played - padding : 0;
+        padding -= std::uint32_t(std::min<std::uint64_t>(played, padding));
+    }
     changed.notify_all();
+}
+
+bool FakeEndpoint::waitForRenderIdle(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return renderWaiting && pendingEvents == 0; });
+}
+
+std::uint64_t FakeEndpoint::renderStarvedFrames() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return starvedFrames;
+}
+
+std::uint32_t FakeEndpoint::renderQueuedFrames() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return padding;
 }
 
 bool FakeEndpoint::waitForRenderCycles(int count, int timeoutMs) const

@@ -77,10 +77,24 @@ public:
     void setRenderBufferFrames(std::uint32_t frames);
     // Frames reported as still queued at every padding query (0 until set).
     void setRenderPadding(std::uint32_t frames);
+    // The period its render streams report; until set, 10 ms at the stream's rate.
+    void setRenderPeriodFrames(std::uint32_t frames);
+    // When true, the endpoint behaves as a device that plays: every released frame is
+    // queued, and every triggerRender() first plays one period from the queue (the padding
+    // reported), counting what it lacked as starved once anything was released. Clears the
+    // queue and the count.
+    void setPlaysPeriods(bool plays);
     // When true, render streams wake only for triggerRender() or wake(), never by timeout.
     void setManualRenderEvents(bool manual);
     // Signals the render event; every trigger wakes the render thread once.
     void triggerRender(int times = 1);
+    // Waits until every triggered event has been handled and a render thread waits for the
+    // next; false on timeout.
+    bool waitForRenderIdle(int timeoutMs) const;
+    // Frames a playing device had to play with nothing queued: a dropout below the player.
+    std::uint64_t renderStarvedFrames() const;
+    // Frames released and not yet played (the padding).
+    std::uint32_t renderQueuedFrames() const;
     // Waits until at least this many buffers have been released in total; false on timeout.
     bool waitForRenderCycles(int count, int timeoutMs) const;
     int renderCycles() const;
@@ -133,6 +147,12 @@ private:
     StreamFormat fallbackFormat;
     std::uint32_t scriptedBufferFrames = 0;
     std::uint32_t padding = 0;
+    std::uint32_t scriptedPeriodFrames = 0;
+    std::uint32_t renderPeriod = 0; // of the last opened render stream
+    bool playsPeriods = false;
+    bool playedAny = false;
+    bool renderWaiting = false; // a render thread is inside waitForEvent
+    std::uint64_t starvedFrames = 0;
     bool manualEvents = false;
     int pendingEvents = 0;
     int cycles = 0;

@@ -42,8 +42,11 @@ std::unique_ptr<PulseRenderStream> PulseRenderStream::open(std::shared_ptr<Pulse
     attributes.maxlength = std::uint32_t(-1);
     attributes.tlength =
         std::uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs) * PA_USEC_PER_MSEC, &spec));
-    attributes.prebuf = std::uint32_t(-1);
     attributes.minreq = std::uint32_t(pa_usec_to_bytes(requestMs * PA_USEC_PER_MSEC, &spec));
+    // Plays as soon as a period is written, as a device does: a player that keeps only a
+    // little queued (a jitter buffer keeps the rest) would never reach the default, nearly
+    // the whole buffer. When the queue runs dry the stream waits for a period again.
+    attributes.prebuf = attributes.minreq;
     attributes.fragsize = std::uint32_t(-1);
     // Early requests: the render loop works in device periods of minreq, as on Windows, and
     // says so; the server then asks the sink for a latency of one period. Without the flag
@@ -110,16 +113,15 @@ bool PulseRenderStream::currentPadding(std::uint32_t &frames)
     const std::size_t writable = pa_stream_writable_size(stream->get());
     if (writable == std::size_t(-1))
         return false;
-    auto freeFrames = std::uint32_t(
+    const auto freeFrames = std::uint32_t(
         std::min<std::size_t>(writable / std::size_t(streamFormat.blockAlign()), frameCapacity));
-    // Room is offered in whole request periods, as a device offers it: the server's writable
-    // size drifts a frame or two past a period, and a player that fills all the room it is
-    // offered would pad every 10 ms datagram with a frame of silence, a click each time.
-    const auto periodFrames = std::uint32_t(streamFormat.sampleRate / 1000 * requestMs);
-    if (periodFrames > 0 && freeFrames < frameCapacity)
-        freeFrames -= freeFrames % periodFrames;
     frames = frameCapacity - freeFrames;
     return true;
+}
+
+std::uint32_t PulseRenderStream::periodFrames() const
+{
+    return std::uint32_t(streamFormat.sampleRate / 1000 * requestMs);
 }
 
 unsigned char *PulseRenderStream::getBuffer(std::uint32_t frames)

@@ -26,6 +26,7 @@ public:
 
     StreamFormat format() const override { return streamFormat; }
     std::uint32_t bufferFrames() const override { return frameCapacity; }
+    std::uint32_t periodFrames() const override;
     bool start() override;
     void stop() override;
     void waitForEvent(int timeoutMs) override;

@@ -62,6 +62,13 @@ std::unique_ptr<WasapiRenderStream> WasapiRenderStream::open(IMMDevice &device, 
     if (FAILED(error))
         return {};
     stream->frameCapacity = frames;
+    // The engine's default period, in 100 ns units; the event comes once per period.
+    REFERENCE_TIME defaultPeriod = 0;
+    error = stream->client->GetDevicePeriod(&defaultPeriod, nullptr);
+    if (FAILED(error))
+        return {};
+    stream->period = std::uint32_t(std::int64_t(defaultPeriod) *
+                                   std::int64_t(stream->streamFormat.sampleRate) / 10000000);
     error = stream->client->GetService(__uuidof(IAudioRenderClient), stream->render.putVoid());
     if (FAILED(error))
         return {};

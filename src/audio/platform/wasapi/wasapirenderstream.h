@@ -19,6 +19,7 @@ public:
 
     StreamFormat format() const override { return streamFormat; }
     std::uint32_t bufferFrames() const override { return frameCapacity; }
+    std::uint32_t periodFrames() const override { return period; }
     bool start() override;
     void stop() override;
     void waitForEvent(int timeoutMs) override;
@@ -35,4 +36,5 @@ private:
     HANDLE event = nullptr; // auto-reset; the audio engine sets it when it wants data
     StreamFormat streamFormat;
     std::uint32_t frameCapacity = 0;
+    std::uint32_t period = 0;
 };
