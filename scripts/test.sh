@@ -8,7 +8,7 @@
 #                                   sanitizers, every test but the Windows probe, the
 #                                   packaging and the PipeWire runs
 #   tsan    build-tsan/             g++ with the thread sanitizer, every test but the
-#                                   Windows probe and the packaging
+#                                   Windows probe, the packaging and the PipeWire runs
 #   fuzz    build-fuzz/             the fuzz targets of tests/fuzz, a short run each
 # SUITES="normal fuzz" runs only those parts; further arguments go to every ctest run. Every
 # part runs even when an earlier one failed; the exit status says whether all passed.
@@ -58,8 +58,11 @@ for name in $suites; do
     tsan)
         # g++: clang 14's thread sanitizer stops at its own check when Qt starts a process
         # (QProcess forks through clone), which every test with a child process does.
+        # Nor the PipeWire runs: a program slowed many times by the sanitizer takes the CPU
+        # that a PipeWire without real-time scheduling needs, and the sinks then play holes
+        # that the tone checks count. Their code paths are the PulseAudio runs' own.
         suite tsan build-tsan -DKESTRUNE_SANITIZE=thread \
-            -DKESTRUNE_BUILD_BENCH=OFF -- --label-exclude 'windows|package'
+            -DKESTRUNE_BUILD_BENCH=OFF -- --label-exclude 'windows|package|pipewire'
         ;;
     fuzz)
         CXX=clang++ BUILD_TARGETS=kestrune_fuzzers suite fuzz build-fuzz -DKESTRUNE_FUZZ=ON \

@@ -48,6 +48,8 @@ public:
     // sent for a device that delivers nothing.
     void setEventSync(bool enabled) { eventSync = enabled; }
     void setContinuousCapture(bool enabled) { continuous = enabled; }
+    bool eventSyncEnabled() const { return eventSync; }
+    bool continuousCaptureEnabled() const { return continuous; }
 
     static std::vector<DeviceInfo> enumerateDevices();
 

@@ -1,6 +1,7 @@
 #include "core/portconflict.h"
 
 #include <QStringList>
+#include <QtDebug>
 
 QString portConflictText(const QList<quint16> &portsInUse)
 {
@@ -14,4 +15,15 @@ QString portConflictText(const QList<quint16> &portsInUse)
     const QString last = numbers.takeLast();
     return QStringLiteral("Ports %1 and %2 are in use by another program")
         .arg(numbers.join(QStringLiteral(", ")), last);
+}
+
+bool PortConflictLine::update(const QList<quint16> &portsInUse)
+{
+    const QString now = portConflictText(portsInUse);
+    if (now == line)
+        return false;
+    line = now;
+    if (!line.isEmpty())
+        qWarning("%s", qPrintable(line));
+    return true;
 }

@@ -5,7 +5,6 @@
 #include "core/controlprotocol.h"
 #include "core/devicewatcher.h"
 #include "core/playerpath.h"
-#include "core/portconflict.h"
 #include "core/streamsender.h"
 #include "net/udpsocket.h"
 
@@ -22,8 +21,6 @@ ServerCore::ServerCore(const ServerCoreTiming &timing, QObject *parent)
           new CaptureLatencyReadOut([this] { return sender->captureLatencyMs(); }, 1000, this)),
       virtualMicrophone(AudioPlatform::instance().takeOverVirtualMicrophone())
 {
-    sender->setEventSync(eventSyncEnabled);
-    sender->setContinuousCapture(continuousEnabled);
     connect(captureReadOut, &CaptureLatencyReadOut::latencyChanged, this,
             &ServerCore::captureLatencyMsChanged);
     connect(captureReadOut, &CaptureLatencyReadOut::measured, this, &ServerCore::telemetryUpdated);
@@ -103,20 +100,28 @@ void ServerCore::setPlayerMode(int newMode)
     startServer();
 }
 
+bool ServerCore::eventSync() const
+{
+    return sender->eventSync();
+}
+
+bool ServerCore::continuousCapture() const
+{
+    return sender->continuousCapture();
+}
+
 void ServerCore::setEventSync(bool enabled)
 {
-    if (enabled == eventSyncEnabled)
+    if (enabled == sender->eventSync())
         return;
-    eventSyncEnabled = enabled;
     sender->setEventSync(enabled);
     emit eventSyncChanged();
 }
 
 void ServerCore::setContinuousCapture(bool enabled)
 {
-    if (enabled == continuousEnabled)
+    if (enabled == sender->continuousCapture())
         return;
-    continuousEnabled = enabled;
     sender->setContinuousCapture(enabled);
     emit continuousCaptureChanged();
 }
@@ -229,17 +234,11 @@ void ServerCore::setAskBeforeStreaming(bool on)
     emit askBeforeStreamingChanged();
 }
 
-// The line goes to the log too, where it outlasts the window.
 void ServerCore::updatePortConflict()
 {
     QList<quint16> ports = discovery->portsInUse();
     if (playerPath->audioPortInUse())
         ports.prepend(ControlProtocol::audioPort);
-    const QString line = portConflictText(ports);
-    if (line == portConflictLine)
-        return;
-    portConflictLine = line;
-    if (!line.isEmpty())
-        qWarning("%s", qPrintable(line));
-    emit portConflictChanged();
+    if (portConflictLine.update(ports))
+        emit portConflictChanged();
 }

@@ -5,6 +5,7 @@
 #include "core/discovery.h"
 #include "core/muteworker.h"
 #include "core/playerpath.h"
+#include "core/portconflict.h"
 #include "net/localaddress.h"
 
 #include <QObject>
@@ -79,7 +80,7 @@ public:
     void setPlayerMode(int newMode);
     int soundSystemState() const { return deviceLists.state(); }
     bool canCreateVirtualMicrophone() const;
-    QString portConflict() const { return portConflictLine; }
+    QString portConflict() const { return portConflictLine.text(); }
     bool askBeforeStreaming() const { return discovery->askBeforeStreaming(); }
     void setAskBeforeStreaming(bool on);
     QVariantList pendingDevices() const { return discovery->pendingDevices(); }
@@ -88,10 +89,10 @@ public:
     // updated once a second while playing; 0 while nothing plays.
     int playoutLatencyMs() const { return playerPath->playoutLatencyMs(); }
     // The capture wakes when audio is ready instead of polling every 10 ms.
-    bool eventSync() const { return eventSyncEnabled; }
+    bool eventSync() const;
     void setEventSync(bool enabled);
     // A device that delivers nothing while streaming is stood in for by silence.
-    bool continuousCapture() const { return continuousEnabled; }
+    bool continuousCapture() const;
     void setContinuousCapture(bool enabled);
 
 signals:
@@ -166,7 +167,5 @@ private:
     int mode = Mode::server;
     // Made on request, or taken over from a run that ended without removing it.
     std::unique_ptr<VirtualMicrophone> virtualMicrophone;
-    QString portConflictLine;
-    bool eventSyncEnabled = true;
-    bool continuousEnabled = true;
+    PortConflictLine portConflictLine;
 };

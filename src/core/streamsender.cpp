@@ -15,6 +15,8 @@ StreamSender::StreamSender(UdpSocket &socket)
       latency(Stream::sampleRate, Stream::frameSize), packet(OpusCodec::maxPacketSize)
 {
     encoder->initEncoder(Stream::sampleRate, Stream::channels, Stream::bitrate);
+    capture->setEventSync(true);
+    capture->setContinuousCapture(true);
     datagram.reserve(AudioDatagram::headerSize + OpusCodec::maxPacketSize);
 }
 
@@ -53,6 +55,16 @@ void StreamSender::setEventSync(bool enabled)
 void StreamSender::setContinuousCapture(bool enabled)
 {
     capture->setContinuousCapture(enabled);
+}
+
+bool StreamSender::eventSync() const
+{
+    return capture->eventSyncEnabled();
+}
+
+bool StreamSender::continuousCapture() const
+{
+    return capture->continuousCaptureEnabled();
 }
 
 // Capture thread.

@@ -34,10 +34,12 @@ public:
     void stop();
     // Re-creates the encoder, also while the capture thread encodes with it.
     void setBitrate(int bitsPerSecond);
-    // The capture's switches (see WasapiCapture); they take effect at once, also while
-    // streaming.
+    // The capture's switches (see WasapiCapture), on from construction as the settings'
+    // defaults are; they take effect at once, also while streaming.
     void setEventSync(bool enabled);
     void setContinuousCapture(bool enabled);
+    bool eventSync() const;
+    bool continuousCapture() const;
     // From the capture to the send, in milliseconds (see CaptureLatencyMeter); 0 while
     // stopped.
     int captureLatencyMs() const { return latency.latencyMs(); }

@@ -345,7 +345,9 @@ void TestHostileNetwork::pendingPhonesAreCappedAndFallSilent()
     QTRY_COMPARE(addressesOf(core.pendingDevices()), addresses.mid(4));
     QSignalSpy pendingChanged(&core, &ServerCore::pendingDevicesChanged);
     QTRY_COMPARE(core.pendingDevices(), QVariantList());
-    QCOMPARE(pendingChanged.count(), 1);
+    // One change per sweep, not one per phone: a slow build may handle the twenty hellos
+    // either side of a sweep, so two sweeps can share them.
+    QVERIFY2(pendingChanged.count() <= 2, qPrintable(QString::number(pendingChanged.count())));
     QVERIFY(core.connectedDevices().isEmpty());
 }
 

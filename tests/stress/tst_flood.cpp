@@ -37,6 +37,10 @@ constexpr int spoofedSenders = 512; // far more than may enter the device table 
 // The time bounds are the program's; a sanitizer slows every thread of it several times, so
 // there only a stall well beyond them counts.
 const int slowdown = Instrumentation::sanitized() ? 4 : 1;
+// A sanitized program reads a fraction of what it reads as shipped, so the same flood would
+// make the kernel drop most of the phones' hellos too, and they would expire: a flood as
+// heavy for it is one slowed down as much.
+const int floodedPerPort = datagramsPerPort / slowdown;
 
 // What a token bucket can have let through in `ms`: its burst, and its rate since.
 qint64 bucketBound(int burst, int count, int periodMs, qint64 ms)
@@ -141,7 +145,7 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataDirectory.path()));
     const QtMessageHandler previousHandler = installLogHandler();
 
-    FloodSender flood({8080, 8081, 8082}, datagramsPerPort, floodMs, spoofedSenders,
+    FloodSender flood({8080, 8081, 8082}, floodedPerPort, floodMs, spoofedSenders,
                       FloodSender::hostileMix(20261209));
     {
         ResponsivenessProbe probe(core);
@@ -167,7 +171,7 @@ void TestFlood::floodLeavesTheCoreResponsiveAndTheStreamWhole()
               (residentAfter - residentBefore) / 1e6, logBytes);
         qInfo("limits admitted/dropped since the core started: %s",
               qPrintable(limitCounts(discovery.rateLimits())));
-        QVERIFY(flood.sent() >= 0.99 * 3 * datagramsPerPort);
+        QVERIFY(flood.sent() >= 0.99 * 3 * floodedPerPort);
         QVERIFY2(floodTookMs < floodMs + 2000, "the flood could not be sent in time");
         QVERIFY(probe.answers >= 10);
         QVERIFY(probe.slowestMs <= 100 * slowdown);
