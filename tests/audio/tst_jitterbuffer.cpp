@@ -63,13 +63,21 @@ struct Outcome
 };
 
 // A phone sending the same sample throughout, with its clock at this rate.
-Outcome simulate(double phoneClockRate, double seconds,
-                 std::function<std::int64_t(std::int64_t)> wakeDelayNs = {},
-                 std::function<std::int64_t(std::int64_t)> devicePauseNs = {})
+PlayoutSimulation::Setup steadyPhone(double phoneClockRate = 1.0)
 {
-    PlayoutSimulation simulation({rate, 1, SendPattern{phoneClockRate, 0, 0, 1}, ms, concealed,
-                                  [](std::int64_t) { return audio; }, std::move(wakeDelayNs),
-                                  std::move(devicePauseNs)});
+    PlayoutSimulation::Setup setup;
+    setup.sampleRate = rate;
+    setup.channels = 1;
+    setup.pattern = SendPattern{phoneClockRate, 0, 0, 1};
+    setup.transitNs = ms;
+    setup.concealed = concealed;
+    setup.sample = [](std::int64_t) { return audio; };
+    return setup;
+}
+
+Outcome simulate(const PlayoutSimulation::Setup &setup, double seconds)
+{
+    PlayoutSimulation simulation(setup);
     Outcome outcome;
     bool started = false;
     simulation.run(
@@ -100,6 +108,9 @@ private slots:
     void aSenderFarTooFastIsBoundedByDroppingTheOldest();
     void lateWakesOfABusyMachineRaiseTheTarget();
     void aDeviceThatPausesLeavesTheTargetAlone();
+    void aSoundServerCycleLongerThanThePeriodIsLearnt();
+    void packetsThatPiledUpBeforeTheFirstStartAreNotPlayedLate_data();
+    void packetsThatPiledUpBeforeTheFirstStartAreNotPlayedLate();
     void nothingIsAllocatedOncePlaying();
 };
 
@@ -113,7 +124,7 @@ void TestJitterBuffer::driftingSenderPlaysTenMinutesWithoutADrop_data()
 void TestJitterBuffer::driftingSenderPlaysTenMinutesWithoutADrop()
 {
     QFETCH(double, phoneClockRate);
-    const Outcome outcome = simulate(phoneClockRate, 600);
+    const Outcome outcome = simulate(steadyPhone(phoneClockRate), 600);
     const JitterBuffer::Stats &stats = outcome.stats;
     qInfo("phone %+.1f %%: worst delay error %.2f ms after the first second, step %.5f, "
           "target %.1f ms, latency %d ms",
@@ -145,7 +156,7 @@ void TestJitterBuffer::aSenderFarTooFastIsBoundedByDroppingTheOldest()
 {
     // 1 % fast is beyond what the pace may follow: the queue grows by 5 ms a second until
     // the bound sends it back to the target.
-    const Outcome outcome = simulate(1.01, 60);
+    const Outcome outcome = simulate(steadyPhone(1.01), 60);
     const JitterBuffer::Stats &stats = outcome.stats;
     QVERIFY(stats.overflowDrops > 0);
     QCOMPARE(stats.underruns, std::uint64_t(0));
@@ -158,8 +169,9 @@ void TestJitterBuffer::aSenderFarTooFastIsBoundedByDroppingTheOldest()
 void TestJitterBuffer::lateWakesOfABusyMachineRaiseTheTarget()
 {
     // Every fiftieth request of the device is answered 15 ms late.
-    const Outcome outcome =
-        simulate(1.0, 20, [](std::int64_t request) { return request % 50 == 49 ? 15 * ms : 0; });
+    PlayoutSimulation::Setup setup = steadyPhone();
+    setup.wakeDelayNs = [](std::int64_t request) { return request % 50 == 49 ? 15 * ms : 0; };
+    const Outcome outcome = simulate(setup, 20);
     QCOMPARE(outcome.wrongSamples, std::uint64_t(0));
     QCOMPARE(outcome.starved, std::uint64_t(0));
     QCOMPARE(outcome.stats.underruns, std::uint64_t(0));
@@ -172,11 +184,61 @@ void TestJitterBuffer::aDeviceThatPausesLeavesTheTargetAlone()
 {
     // A sound server stops its device for 30 ms before every fiftieth request: the render
     // thread is woken late, but the device played nothing meanwhile and needed nothing more.
-    const Outcome outcome = simulate(
-        1.0, 20, {}, [](std::int64_t request) { return request % 50 == 49 ? 30 * ms : 0; });
+    PlayoutSimulation::Setup setup = steadyPhone();
+    setup.devicePauseNs = [](std::int64_t request) { return request % 50 == 49 ? 30 * ms : 0; };
+    const Outcome outcome = simulate(setup, 20);
     QCOMPARE(outcome.wrongSamples, std::uint64_t(0));
     QCOMPARE(outcome.starved, std::uint64_t(0));
     QCOMPARE(outcome.stats.underruns, std::uint64_t(0));
+    QVERIFY2(outcome.stats.targetMs < onTimeTargetMs + 1,
+             qPrintable(QString::number(outcome.stats.targetMs)));
+}
+
+void TestJitterBuffer::aSoundServerCycleLongerThanThePeriodIsLearnt()
+{
+    // The device names a 10 ms period but takes 1024 frames at 48 kHz every 21.3 ms, and
+    // starts only once it holds as much; packets come up to 10 ms late, and once the
+    // network stalls for 300 ms.
+    PlayoutSimulation::Setup setup = steadyPhone();
+    setup.deviceCycleNs = 1024 * 1'000'000'000LL / 48000;
+    setup.deviceStartFrames = 1024 * rate / 48000;
+    setup.pattern.maxLatenessMs = 10;
+    setup.heldFromNs = 10'000 * ms;
+    setup.heldUntilNs = 10'300 * ms;
+    const Outcome outcome = simulate(setup, 20);
+    QVERIFY(outcome.stats.playing);
+    // The stall is one gap, and the zeros that fill it keep the device going from one
+    // cycle to the next.
+    QCOMPARE(outcome.stats.underruns, std::uint64_t(1));
+    QCOMPARE(outcome.starved, std::uint64_t(0));
+}
+
+void TestJitterBuffer::packetsThatPiledUpBeforeTheFirstStartAreNotPlayedLate_data()
+{
+    QTest::addColumn<std::int64_t>("firstRequestNs");
+    QTest::addColumn<std::int64_t>("heldUntilNs");
+    // Packets queue on time while the sound server takes 60 ms to ask for data.
+    QTest::newRow("device asks late") << 60 * ms << std::int64_t(0);
+    // The receiving thread opens the device for 80 ms; the packets that came meanwhile are
+    // all pushed at once, looking up to 80 ms late.
+    QTest::newRow("receiver busy") << 5 * ms << 80 * ms;
+}
+
+void TestJitterBuffer::packetsThatPiledUpBeforeTheFirstStartAreNotPlayedLate()
+{
+    QFETCH(std::int64_t, firstRequestNs);
+    QFETCH(std::int64_t, heldUntilNs);
+    PlayoutSimulation::Setup setup = steadyPhone();
+    setup.firstRequestNs = firstRequestNs;
+    setup.heldUntilNs = heldUntilNs;
+    const Outcome outcome = simulate(setup, 20);
+    QCOMPARE(outcome.wrongSamples, std::uint64_t(0));
+    QCOMPARE(outcome.stats.underruns, std::uint64_t(0));
+    QVERIFY(outcome.stats.startDrops > 0);
+    // Playing started at the target, rather than above it for the seconds the pace would
+    // take to play the surplus down...
+    QVERIFY2(outcome.worstErrorMs <= 5, qPrintable(QString::number(outcome.worstErrorMs)));
+    // ...and the target is where packets on time put it.
     QVERIFY2(outcome.stats.targetMs < onTimeTargetMs + 1,
              qPrintable(QString::number(outcome.stats.targetMs)));
 }
@@ -188,14 +250,12 @@ void TestJitterBuffer::nothingIsAllocatedOncePlaying()
 #endif
     // Late, drifting packets, late wakes: the pace adapts, the target moves, packets wait
     // and are taken; neither the pushes nor the render thread's work allocate.
-    PlayoutSimulation simulation({rate,
-                                  2,
-                                  SendPattern{1.001, 20, 0, 1},
-                                  ms,
-                                  concealed,
-                                  [](std::int64_t frame) { return std::int16_t(frame % 3000); },
-                                  [](std::int64_t request) { return request % 30 * ms / 3; },
-                                  {}});
+    PlayoutSimulation::Setup setup = steadyPhone(1.001);
+    setup.channels = 2;
+    setup.pattern.maxLatenessMs = 20;
+    setup.sample = [](std::int64_t frame) { return std::int16_t(frame % 3000); };
+    setup.wakeDelayNs = [](std::int64_t request) { return request % 30 * ms / 3; };
+    PlayoutSimulation simulation(setup);
     allocations = 0;
     counting = true;
     simulation.run(30, [](const std::int16_t *, std::uint32_t, std::int64_t) {});

@@ -41,7 +41,7 @@ PlayoutSimulation::PlayoutSimulation(const Setup &setup)
       jitter(JitterBuffer::Format{setup.sampleRate, setup.channels, period, capacity},
              std::make_unique<PcmDecoder>(setup.channels, setup.concealed), 0),
       schedule(setup.pattern), packet(std::size_t(period) * std::size_t(setup.channels) * 2),
-      out(std::size_t(capacity) * std::size_t(setup.channels))
+      out(std::size_t(capacity) * std::size_t(setup.channels)), nextRequestNs(setup.firstRequestNs)
 {
 }
 
@@ -49,8 +49,11 @@ void PlayoutSimulation::run(double seconds, const Played &played)
 {
     const auto endNs = std::int64_t(seconds * 1e9);
     while (true) {
-        if (nextArrivalMs < 0)
+        if (nextArrivalMs < 0) {
             nextArrivalMs = schedule.releaseMs(made) + double(setup.transitNs) / msNs;
+            if (nextArrivalMs >= double(setup.heldFromNs) / msNs)
+                nextArrivalMs = std::max(nextArrivalMs, double(setup.heldUntilNs) / msNs);
+        }
         const auto arrivalNs = std::int64_t(nextArrivalMs * msNs);
         // A request that comes while the thread is still late with the last one is answered
         // right after it.
@@ -73,7 +76,7 @@ void PlayoutSimulation::run(double seconds, const Played &played)
         if (wakeNs > endNs)
             return;
         wake(wakeNs, played);
-        nextRequestNs += 10 * msNs;
+        nextRequestNs += setup.deviceCycleNs;
         ++requests;
         const std::int64_t pauseNs = setup.devicePauseNs ? setup.devicePauseNs(requests) : 0;
         nextRequestNs += pauseNs;
@@ -85,7 +88,9 @@ void PlayoutSimulation::wake(std::int64_t nowNs, const Played &played)
 {
     // What the device played since the last answer.
     const auto playedFrames =
-        std::uint32_t((nowNs - lastWakeNs - pausedNs) * setup.sampleRate / 1'000'000'000);
+        deviceRunning
+            ? std::uint32_t((nowNs - lastWakeNs - pausedNs) * setup.sampleRate / 1'000'000'000)
+            : 0;
     lastWakeNs = nowNs;
     pausedNs = 0;
     if (started)
@@ -94,6 +99,7 @@ void PlayoutSimulation::wake(std::int64_t nowNs, const Played &played)
     const std::uint32_t written =
         jitter.render(out.data(), deviceFrames, capacity - deviceFrames, nowNs);
     deviceFrames += written;
-    started = started || written > 0;
+    deviceRunning = deviceRunning || deviceFrames >= setup.deviceStartFrames;
+    started = started || jitter.stats().playing;
     played(out.data(), written, nowNs);
 }

@@ -17,10 +17,10 @@ JitterBuffer::JitterBuffer(const Format &format, std::unique_ptr<PacketDecoder> 
       // A packet's leftover and the next packet, however long.
       resampler(format.channels, 2 * std::size_t(maxPacketFrames)),
       decoded(std::size_t(maxPacketFrames) * std::size_t(format.channels)), previousRenderNs(nowNs),
-      periodFrames(format.periodFrames),
-      deadlineFrames(std::min(format.periodFrames + format.periodFrames / 4, format.maxWriteFrames))
+      cycle(format.periodFrames, format.maxWriteFrames)
 {
     packetBytes.reserve(packetCapacity);
+    deviceNeedNs = framesToNs(cycle.periodFrames() + cycle.deadlineFrames());
     target.reset(nowNs);
     counters.targetMs = target.ms();
 }
@@ -30,18 +30,11 @@ std::int64_t JitterBuffer::framesToNs(double frames) const
     return std::int64_t(frames * double(nsPerSecond) / sampleRate);
 }
 
-// A packet is needed when the device is down to its deadline, if the render thread wakes on
-// time; on a busy machine it wakes later. What is written at a wake may still come too late
-// for the device's next request (a sound server passes it on through its own process first,
-// and plays silence for a stream that cannot fill its cycle), so the device is kept a period
-// above its deadline. The delay the drift loop holds wavers by a few milliseconds around the
+// Under the lock. The delay the drift loop holds wavers by a few milliseconds around the
 // target as the fastest recent packet changes, which the margin covers.
 double JitterBuffer::latenessRequirementMs() const
 {
-    return double(lateness.recentLatenessNs() + framesToNs(periodFrames + deadlineFrames) +
-                  recentWakeLatenessNs) /
-               1e6 +
-           trackingMarginMs;
+    return double(lateness.recentLatenessNs() + deviceNeedNs) / 1e6 + trackingMarginMs;
 }
 
 void JitterBuffer::push(std::uint32_t sequence, const unsigned char *packet, std::size_t length,
@@ -106,29 +99,22 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
     bool canStart = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        // A wake is late by what the device played beyond a period since the last one, not
-        // by the time between them: a device that stops playing needs nothing more
-        // meanwhile, a busy machine answers it late while it plays on. Only between two
-        // wakes of playing: a stream that waits for its target may not be asked for data at
-        // all and wake only by its timeout.
-        if (playing) {
-            const std::uint32_t playedFrames =
-                deviceAfterWake - std::min(deviceFrames, deviceAfterWake);
-            wakeLateness.add(framesToNs(playedFrames - std::min(playedFrames, periodFrames)),
-                             LatenessTracker::coveredShare);
-        }
+        observeDevice(deviceFrames, nowNs - previousRenderNs);
         target.update(nowNs);
-        targetNs = target.ms() * 1e6;
         if (playing)
             dropBeyondBound(deviceFrames);
-        canStart = lateness.anchored() && queue.head() != PacketQueue::Head::Empty;
+        canStart = !playing && cycle.known() && lateness.anchored() &&
+                   queue.head() != PacketQueue::Head::Empty;
+        if (canStart)
+            prepareStart(deviceFrames, nowNs);
+        targetNs = target.ms() * 1e6;
         dueNs = lateness.dueNs(queue.headSequence());
     }
     previousRenderNs = nowNs;
     // How long after its ideal arrival the next packet's audio will be heard.
     double delayNs = double(nowNs + framesToNs(deviceFrames + resampler.pendingFrames()) - dueNs);
     std::uint32_t written = 0;
-    if (!playing && canStart) {
+    if (canStart) {
         // Starts when this wake's top-up reaches the target, with just the silence before
         // the audio that makes the delay the target, to the frame.
         const double shortFrames = (targetNs - delayNs) * sampleRate / nsPerSecond;
@@ -137,6 +123,7 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
             std::fill(out, out + std::size_t(written) * channels, std::int16_t(0));
             delayNs += double(framesToNs(written));
             playing = true;
+            startedOnce = true;
             drift.restart();
         }
     }
@@ -150,7 +137,6 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
 
     std::lock_guard<std::mutex> lock(mutex);
     lastWakeNs = nowNs;
-    recentWakeLatenessNs = wakeLateness.quantile();
     deviceAfterWake = deviceFrames + written;
     pendingAfterWake = resampler.pendingFrames();
     playingNow = playing;
@@ -161,11 +147,57 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
     return written;
 }
 
+// Under the lock: what the device took since the last wake. A device that needs a packet
+// sooner than its period says (a sound server's longer cycle) needs more kept, and so does a
+// busy machine's render thread that wakes late while the device plays on. A wake is late by
+// what the device played beyond its cycle, not by the time between wakes: a device that
+// stops playing needs nothing more meanwhile. Only between two wakes of playing: a stream
+// that waits for its target may not be asked for data at all and wake only by its timeout.
+void JitterBuffer::observeDevice(std::uint32_t deviceFrames, std::int64_t sinceLastWakeNs)
+{
+    const std::uint32_t playedFrames = deviceAfterWake - std::min(deviceFrames, deviceAfterWake);
+    cycle.took(playedFrames);
+    if (playedFrames == 0 && deviceAfterWake > 0 &&
+        sinceLastWakeNs > framesToNs(2 * cycle.periodFrames()))
+        cycle.heldWithoutTaking();
+    const std::uint32_t period = cycle.periodFrames();
+    if (playing)
+        wakeLateness.add(framesToNs(playedFrames - std::min(playedFrames, period)),
+                         LatenessTracker::coveredShare);
+    // What is written at a wake may still come too late for the device's next request (a
+    // sound server passes it on through its own process first, and plays silence for a
+    // stream that cannot fill its cycle), so the device is kept a cycle above its deadline.
+    deviceNeedNs = framesToNs(period + cycle.deadlineFrames()) + wakeLateness.quantile();
+}
+
+// Under the lock, as playing is about to start. The packets before a first start came while
+// the device was being opened or had not yet asked for data, and the thread that receives
+// them may have been busy opening it: their arrival times say nothing of the network, so only
+// the fastest is kept and the target starts afresh. Then playing starts at the target, not
+// above it, which the pace would take seconds to play down: packets that piled up meanwhile
+// are dropped, the oldest first.
+void JitterBuffer::prepareStart(std::uint32_t deviceFrames, std::int64_t nowNs)
+{
+    if (!startedOnce) {
+        lateness.keepOnlyFastest();
+        target.reset(nowNs);
+        target.require(latenessRequirementMs(), nowNs);
+    }
+    const double targetNs = target.ms() * 1e6;
+    const std::int64_t heardNs = nowNs + framesToNs(deviceFrames + resampler.pendingFrames());
+    while (queue.headSequence() < queue.newestSequence() &&
+           double(heardNs - lateness.dueNs(queue.headSequence())) > targetNs) {
+        dropHead();
+        ++counters.startDrops;
+    }
+}
+
 // Zeros only to keep the device from running dry: while waiting for the target, the less
 // silence it holds, the closer to the target the audio can start.
 std::uint32_t JitterBuffer::silence(std::int16_t *out, std::uint32_t deviceFrames,
                                     std::uint32_t room)
 {
+    const std::uint32_t deadlineFrames = cycle.deadlineFrames();
     const std::uint32_t frames =
         deviceFrames < deadlineFrames ? std::min(room, deadlineFrames - deviceFrames) : 0;
     std::fill(out, out + std::size_t(frames) * std::size_t(channels), std::int16_t(0));
@@ -184,7 +216,7 @@ std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames, 
         if (produced == room || !feedResampler(deviceFrames + produced))
             break;
     }
-    if (deviceFrames + produced >= deadlineFrames)
+    if (deviceFrames + produced >= cycle.deadlineFrames())
         return produced;
 
     // About to run dry with nothing to play: one gap, then wait for the target again.
@@ -210,7 +242,7 @@ bool JitterBuffer::feedResampler(std::uint32_t queuedFrames)
             taken = queue.take(packetBytes);
             break;
         case PacketQueue::Head::Missing:
-            if (queuedFrames >= deadlineFrames)
+            if (queuedFrames >= cycle.deadlineFrames())
                 return false;
             concealFrames = queue.nominalFrames();
             queue.skip();
@@ -243,14 +275,17 @@ void JitterBuffer::dropBeyondBound(std::uint32_t deviceFrames)
     if (levelFrames() <= boundFrames)
         return;
     const double targetFrames = target.ms() * sampleRate / 1000;
-    while (levelFrames() > targetFrames) {
-        const PacketQueue::Head head = queue.head();
-        if (head == PacketQueue::Head::Empty)
-            break;
-        if (head == PacketQueue::Head::Ready)
-            queue.take(packetBytes);
-        else
-            queue.skip();
+    while (levelFrames() > targetFrames && queue.head() != PacketQueue::Head::Empty) {
+        dropHead();
         ++counters.overflowDrops;
     }
+}
+
+// Under the lock: the head packet goes unplayed, present or not.
+void JitterBuffer::dropHead()
+{
+    if (queue.head() == PacketQueue::Head::Ready)
+        queue.take(packetBytes);
+    else
+        queue.skip();
 }

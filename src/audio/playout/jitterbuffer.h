@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/fractionalresampler.h"
+#include "audio/playout/devicecycle.h"
 #include "audio/playout/driftcontroller.h"
 #include "audio/playout/latenesstracker.h"
 #include "audio/playout/packetdecoder.h"
@@ -18,18 +19,18 @@
 // device needs their audio, so a late packet may still take its place and one that never
 // comes is concealed in its turn. Whatever can be played goes to the device at once, where no
 // stall of this program can interrupt it; only audio that has not come waits. A device that
-// holds less than a period and a quarter when audio is missing is about to run dry, and only
-// then are zeros written, just enough to keep it going: one gap, after which playing resumes
-// when the target delay is reached again (not many gaps).
+// holds less than its deadline (DeviceCycle: a cycle and a quarter) when audio is missing is
+// about to run dry, and only then are zeros written, just enough to keep it going: one gap,
+// after which playing resumes when the target delay is reached again (not many gaps).
 //
 // The delay is the time from a packet's ideal arrival (LatenessTracker) to its audio being
 // heard; PlayoutTarget sets its target from the measured lateness of the arrivals and of
 // the render thread's own wakes (on a busy machine they come late, while the device plays
-// on), and
-// DriftController holds it there by playing through FractionalResampler a fraction of a
-// percent faster or slower, so a sender whose clock differs from the device's never drops
-// or gaps. Should the queue still grow past maxQueueMs (a sender far faster than the
-// device), the oldest packets go, down to the target.
+// on), and DriftController holds it there by playing through FractionalResampler a fraction
+// of a percent faster or slower, so a sender whose clock differs from the device's never
+// drops or gaps. Playing starts at the target, the oldest packets dropped if more have piled
+// up; should the queue still grow past maxQueueMs (a sender far faster than the device), the
+// oldest packets go, down to the target.
 //
 // Threads: push and stats on any one thread (the receiving one), render on the render
 // thread. The decoder belongs to the render thread.
@@ -59,13 +60,14 @@ public:
         std::uint64_t duplicates = 0;
         std::uint64_t late = 0;
         std::uint64_t overflowDrops = 0; // packets dropped at the queue's bound
+        std::uint64_t startDrops = 0;    // packets dropped so that playing starts at the target
     };
 
     struct Format
     {
         int sampleRate = 0;
         int channels = 0;
-        std::uint32_t periodFrames = 0;   // the device wakes about this often
+        std::uint32_t periodFrames = 0;   // the device says it wakes about this often
         std::uint32_t maxWriteFrames = 0; // and takes at most this much at once
     };
 
@@ -86,7 +88,10 @@ private:
                        double step, std::int64_t nowNs);
     std::uint32_t silence(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room);
     bool feedResampler(std::uint32_t queuedFrames);
+    void observeDevice(std::uint32_t deviceFrames, std::int64_t sinceLastWakeNs);
+    void prepareStart(std::uint32_t deviceFrames, std::int64_t nowNs);
     void dropBeyondBound(std::uint32_t deviceFrames);
+    void dropHead();
     void recordLatency(std::int64_t sequence, std::int64_t arrivalNs);
     std::int64_t framesToNs(double frames) const;
     double latenessRequirementMs() const;
@@ -106,7 +111,9 @@ private:
     std::uint32_t deviceAfterWake = 0;
     double pendingAfterWake = 0;
     bool playingNow = false;
-    std::int64_t recentWakeLatenessNs = 0; // what the render thread last measured
+    // What the device needs queued beyond the arrivals' lateness: its deadline, a cycle
+    // above it and the lateness of the render thread's wakes, as last measured.
+    std::int64_t deviceNeedNs = 0;
     // Latency of the packets that came in the current second.
     std::int64_t latencyWindowStartNs = 0;
     double latencySumNs = 0;
@@ -119,9 +126,9 @@ private:
     std::vector<unsigned char> packetBytes; // swapped with the queue's slot at each take
     std::vector<std::int16_t> decoded;
     bool playing = false;
+    bool startedOnce = false;
     std::int64_t previousRenderNs = 0;
-    const std::uint32_t periodFrames;
-    const std::uint32_t deadlineFrames; // below this it would run dry before the next wake
+    DeviceCycle cycle;
     // How late the wakes come, in what the device played beyond a period, while playing: a
     // busy machine's scheduling.
     RecentValues<256> wakeLateness;

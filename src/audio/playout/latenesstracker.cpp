@@ -7,6 +7,15 @@ void LatenessTracker::reset()
     transits.clear();
 }
 
+void LatenessTracker::keepOnlyFastest()
+{
+    if (!anchored())
+        return;
+    const std::int64_t fastest = transits.minimum();
+    transits.clear();
+    transits.add(fastest, coveredShare);
+}
+
 void LatenessTracker::anchor(std::int64_t sequence, std::int64_t packetNs)
 {
     transits.clear();

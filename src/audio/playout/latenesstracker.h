@@ -23,6 +23,9 @@ public:
     static constexpr double coveredShare = 0.99;
 
     void reset();
+    // Forgets every packet's lateness but keeps the fastest transit, and with it when the
+    // next packets are due.
+    void keepOnlyFastest();
     // A packet with this (extended) sequence number, holding packetNs of audio, came at
     // arrivalNs.
     void arrived(std::int64_t sequence, std::int64_t arrivalNs, std::int64_t packetNs);
