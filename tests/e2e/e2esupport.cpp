@@ -81,6 +81,11 @@ int loadFlowingNullSink(const QString &name, const QString &description)
     return -1;
 }
 
+double fixtureCycleMs()
+{
+    return pactl({"info"}).contains("PipeWire") ? 1024.0 * 1000 / sampleRate : 10.0;
+}
+
 bool unloadModule(int index)
 {
     bool ok = false;

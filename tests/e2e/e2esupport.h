@@ -28,6 +28,10 @@ int loadModule(const QStringList &arguments);
 // ends with the sink. The sink module's index, or -1.
 int loadFlowingNullSink(const QString &name, const QString &description);
 bool unloadModule(int index);
+// How much audio the fixture's sound server takes from a stream at once, in ms: PulseAudio
+// what the stream asks for (10 ms), the PipeWire fixture a whole 1024-frame cycle (its
+// minimum quantum, as PipeWire runs in a virtual machine).
+double fixtureCycleMs();
 // The indices of the loaded modules whose name or argument contain the text, in the
 // server's order.
 QStringList modulesNaming(const QString &text);

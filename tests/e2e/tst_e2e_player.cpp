@@ -137,8 +137,11 @@ void TestPlayerEndToEnd::toneFromALateNetworkPlaysWithoutADropout()
     DropoutDetector dropouts(1e-3, sampleRate / 1000);
     dropouts.feed(stereo.data(), stereo.size() / 2);
     QCOMPARE(dropouts.dropouts(), std::size_t(0));
-    // The program says how long its audio waits, and it is what the jitter needs.
-    QVERIFY2(latency.toInt() >= 20 && latency.toInt() <= 70, qPrintable(latency));
+    // The program says how long its audio waits, and it is what the jitter needs: 70 ms
+    // for a device that takes 10 ms at once; a longer cycle adds what the buffer keeps of
+    // it, its deadline and a cycle more.
+    const double boundMs = 70 + 2.25 * (fixtureCycleMs() - 10);
+    QVERIFY2(latency.toInt() >= 20 && latency.toInt() <= boundMs, qPrintable(latency));
 }
 
 void TestPlayerEndToEnd::losingTheOutputDeviceNeitherHangsNorStopsLaterPlaying()
