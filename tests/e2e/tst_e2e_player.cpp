@@ -1,5 +1,6 @@
 #include "dropoutdetector.h"
 #include "e2esupport.h"
+#include "support/instrumentation.h"
 #include "support/netns.h"
 #include "toneanalysis.h"
 
@@ -136,7 +137,12 @@ void TestPlayerEndToEnd::toneFromALateNetworkPlaysWithoutADropout()
         sample /= 32768.0f;
     DropoutDetector dropouts(1e-3, sampleRate / 1000);
     dropouts.feed(stereo.data(), stereo.size() / 2);
-    QCOMPARE(dropouts.dropouts(), std::size_t(0));
+    // A sanitized program runs several times slower, on a machine that the suite's other
+    // tests and the sound server share with it: a dropout there may be the machine's, and
+    // one or two pass. Unsanitized, none does.
+    const std::size_t allowedDropouts = Instrumentation::sanitized() ? 2 : 0;
+    QVERIFY2(dropouts.dropouts() <= allowedDropouts,
+             qPrintable(QString::number(dropouts.dropouts())));
     // The program says how long its audio waits, and it is what the jitter needs: 70 ms
     // for a device that takes 10 ms at once; a longer cycle adds what the buffer keeps of
     // it, its deadline and a cycle more.

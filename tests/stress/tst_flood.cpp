@@ -8,7 +8,7 @@
 #include "core/servercore.h"
 #include "e2esupport.h"
 #include "floodsender.h"
-#include "instrumentation.h"
+#include "support/instrumentation.h"
 #include "limitcounts.h"
 #include "presencelistener.h"
 #include "processmemory.h"

@@ -4,7 +4,7 @@
 // left it, every peer that is there must get the stream, and memory must stay flat.
 // KESTRUNE_SOAK_SECONDS sets the length: 120 by default, 1800 for a run by hand.
 #include "core/servercore.h"
-#include "instrumentation.h"
+#include "support/instrumentation.h"
 #include "processmemory.h"
 #include "speakersfixture.h"
 #include "soakpeer.h"
