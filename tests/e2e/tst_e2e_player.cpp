@@ -129,6 +129,14 @@ void TestPlayerEndToEnd::toneFromALateNetworkPlaysWithoutADropout()
     recorder.finish(5000);
     QVERIFY(driver.quit());
 
+    // A sanitized program runs several times slower, on a machine that the suite's other
+    // tests share with it: its own receiving thread makes the arrivals late, and the target
+    // and the pace move with it. There the run looks for memory and thread faults; what is
+    // heard is judged in a normal build.
+    if (Instrumentation::sanitized()) {
+        verifyTone(path("cable.raw"), 19.5, Recorded::StartOnly);
+        return;
+    }
     verifyTone(path("cable.raw"), 19.5, Recorded::Settled);
     // Not a millisecond of silence inside the tone.
     const std::vector<std::int16_t> recorded = readRaw(path("cable.raw"));
@@ -137,12 +145,7 @@ void TestPlayerEndToEnd::toneFromALateNetworkPlaysWithoutADropout()
         sample /= 32768.0f;
     DropoutDetector dropouts(1e-3, sampleRate / 1000);
     dropouts.feed(stereo.data(), stereo.size() / 2);
-    // A sanitized program runs several times slower, on a machine that the suite's other
-    // tests and the sound server share with it: a dropout there may be the machine's, and
-    // one or two pass. Unsanitized, none does.
-    const std::size_t allowedDropouts = Instrumentation::sanitized() ? 2 : 0;
-    QVERIFY2(dropouts.dropouts() <= allowedDropouts,
-             qPrintable(QString::number(dropouts.dropouts())));
+    QCOMPARE(dropouts.dropouts(), std::size_t(0));
     // The program says how long its audio waits, and it is what the jitter needs: 70 ms
     // for a device that takes 10 ms at once; a longer cycle adds what the buffer keeps of
     // it, its deadline and a cycle more.
