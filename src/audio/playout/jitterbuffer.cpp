@@ -147,12 +147,13 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
     return written;
 }
 
-// Under the lock: what the device took since the last wake. A device that needs a packet
-// sooner than its period says (a sound server's longer cycle) needs more kept, and so does a
-// busy machine's render thread that wakes late while the device plays on. A wake is late by
-// what the device played beyond its cycle, not by the time between wakes: a device that
-// stops playing needs nothing more meanwhile. Only between two wakes of playing: a stream
-// that waits for its target may not be asked for data at all and wake only by its timeout.
+// Under the lock: what the device took since the last wake. A device that takes more at once
+// than its period says (a sound server's longer cycle) needs more kept, and so does a busy
+// machine's render thread that wakes late while the device plays on. A wake is late by what
+// the device played beyond its cycle, not by the time between wakes: a device that stops
+// playing needs nothing more meanwhile. Wake lateness counts only between two wakes of
+// playing: a stream that waits for its target may not be asked for data at all and wake only
+// by its timeout.
 void JitterBuffer::observeDevice(std::uint32_t deviceFrames, std::int64_t sinceLastWakeNs)
 {
     const std::uint32_t playedFrames = deviceAfterWake - std::min(deviceFrames, deviceAfterWake);

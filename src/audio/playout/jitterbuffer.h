@@ -129,7 +129,7 @@ private:
     bool startedOnce = false;
     std::int64_t previousRenderNs = 0;
     DeviceCycle cycle;
-    // How late the wakes come, in what the device played beyond a period, while playing: a
+    // How late the wakes come, in what the device played beyond its cycle, while playing: a
     // busy machine's scheduling.
     RecentValues<256> wakeLateness;
 };
