@@ -582,8 +582,9 @@ void TestServerCore::silentDevicesExpire()
     QVERIFY2(gone > 300 && gone < 600, qPrintable(QString::number(gone)));
     QCOMPARE(connectedAddresses(), QStringList({"127.0.0.4"}));
     QCOMPARE(log.take(), QStringList({"connectedDevicesChanged"}));
-    QTest::qWait(400);
-    QCOMPARE(connectedAddresses(), QStringList());
+    // The talkative one goes too once it stops; how soon depends on the sweep
+    // and on how busy the machine is, so only that it goes is checked.
+    QTRY_COMPARE_WITH_TIMEOUT(connectedAddresses(), QStringList(), 2000);
 }
 
 void TestServerCore::disconnectOrExpiryEndsThePlayerConnection()
