@@ -6,6 +6,7 @@
 #include "support/netns.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -281,14 +282,18 @@ void TestCoreStreaming::continuousCaptureKeepsTheStreamGoing()
     QTest::qWait(300);
     for (int second = 0; second < 2; ++second) {
         const qsizetype before = phone.audioReceived.size();
+        QElapsedTimer clock;
+        clock.start();
         QTest::qWait(1000);
         const qsizetype sent = phone.audioReceived.size() - before;
-        QVERIFY2(sent >= 95 && sent <= 105, qPrintable(QString::number(sent)));
+        const double due = clock.elapsed() / 10.0;
+        QVERIFY2(std::abs(double(sent) - due) <= 5,
+                 qPrintable(QStringLiteral("%1 frames, %2 due").arg(sent).arg(due)));
     }
     capture(tone(960, 1000, 1000));
     QTest::qWait(100);
     core.setContinuousCapture(false);
-    QTest::qWait(50);
+    QTest::qWait(200);
     const qsizetype stopped = phone.audioReceived.size();
     QTest::qWait(300);
     QCOMPARE(phone.audioReceived.size(), stopped);
@@ -374,7 +379,7 @@ void TestCoreStreaming::eventSyncSwitchesWhileStreaming()
     core.startServer();
     QTRY_VERIFY(speakers->packetWaits() > 2);
     core.setEventSync(false);
-    QTest::qWait(50);
+    QTest::qWait(200);
     const int waits = speakers->packetWaits();
     QTest::qWait(100);
     QCOMPARE(speakers->packetWaits(), waits);
