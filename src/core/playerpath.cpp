@@ -24,7 +24,7 @@ PlayerPath::PlayerPath(UdpSocket &helloSocket, QObject *parent)
       helloResolver(new HostResolver(this)), latencyTimer(new QTimer(this))
 {
     latencyTimer->setInterval(latencyIntervalMs);
-    connect(latencyTimer, &QTimer::timeout, this, &PlayerPath::updateLatency);
+    connect(latencyTimer, &QTimer::timeout, this, &PlayerPath::readPlayout);
     audioInSocket->setReceiveCallback([this](const QByteArray &payload, const QHostAddress &sender,
                                              quint16) { handleDatagram(payload, sender); });
     audioInSocket->bind(ControlProtocol::audioPort);
@@ -117,12 +117,23 @@ void PlayerPath::stop()
     setResolveError(QString());
     player->stop();
     latencyTimer->stop();
-    updateLatency();
+    readPlayout();
 }
 
-void PlayerPath::updateLatency()
+void PlayerPath::readPlayout()
 {
-    const int measured = std::max(player->playoutStats().latencyMs, 0);
+    const JitterBuffer::Stats stats = player->playoutStats();
+    // Each start counts afresh.
+    if (stats.underruns > underrunsLogged) {
+        const JitterBuffer::Stats::Underrun &dry = stats.lastUnderrun;
+        qInfo("Player: the output ran dry (%llu since the start): it held %.1f ms at the wake, "
+              "had played %.1f ms in the %.1f ms since the wake before, and the next packet was "
+              "%.1f ms past due; the target is now %.0f ms",
+              static_cast<unsigned long long>(stats.underruns), dry.heldMs, dry.tookMs,
+              dry.sinceWakeMs, dry.overdueMs, stats.targetMs);
+    }
+    underrunsLogged = stats.underruns;
+    const int measured = std::max(stats.latencyMs, 0);
     if (measured == latencyMs)
         return;
     latencyMs = measured;

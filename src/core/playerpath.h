@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class HostResolver;
@@ -63,7 +64,8 @@ private:
     void setResolveError(const QString &text);
     bool isServer(const QHostAddress &sender) const;
     void handleDatagram(const QByteArray &payload, const QHostAddress &sender);
-    void updateLatency();
+    // The latency read-out, and a line in the log for each time the output ran dry.
+    void readPlayout();
 
     UdpSocket &helloSocket;
     // Packets cross to the render thread under the engine's own jitter-buffer lock.
@@ -71,11 +73,12 @@ private:
     UdpSocket *audioInSocket = nullptr;     // bound to the audio port for the core's whole life
     HostResolver *serverResolver = nullptr; // the server being played
     HostResolver *helloResolver = nullptr;  // servers that only get a hello
-    QTimer *latencyTimer = nullptr;         // reads the output's latency while playing
+    QTimer *latencyTimer = nullptr;         // reads the output's playout while playing
 
     // GUI thread only.
     bool playing = false;
     QList<QHostAddress> acceptedSenders; // the server's addresses; empty: nobody
     QString unresolved;
     int latencyMs = 0;
+    std::uint64_t underrunsLogged = 0;
 };

@@ -93,13 +93,15 @@ JitterBuffer::Stats JitterBuffer::stats() const
 std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames,
                                    std::uint32_t room, std::int64_t nowNs)
 {
-    const double elapsedSeconds = double(nowNs - previousRenderNs) / nsPerSecond;
+    sinceLastWakeNs = nowNs - previousRenderNs;
+    previousRenderNs = nowNs;
+    const double elapsedSeconds = double(sinceLastWakeNs) / nsPerSecond;
     double targetNs = 0;
     std::int64_t dueNs = 0;
     bool canStart = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        observeDevice(deviceFrames, nowNs - previousRenderNs);
+        observeDevice(deviceFrames);
         target.update(nowNs);
         if (playing)
             dropBeyondBound(deviceFrames);
@@ -110,7 +112,6 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
         targetNs = target.ms() * 1e6;
         dueNs = lateness.dueNs(queue.headSequence());
     }
-    previousRenderNs = nowNs;
     // How long after its ideal arrival the next packet's audio will be heard.
     double delayNs = double(nowNs + framesToNs(deviceFrames + resampler.pendingFrames()) - dueNs);
     std::uint32_t written = 0;
@@ -154,9 +155,10 @@ std::uint32_t JitterBuffer::render(std::int16_t *out, std::uint32_t deviceFrames
 // playing needs nothing more meanwhile. Wake lateness counts only between two wakes of
 // playing: a stream that waits for its target may not be asked for data at all and wake only
 // by its timeout.
-void JitterBuffer::observeDevice(std::uint32_t deviceFrames, std::int64_t sinceLastWakeNs)
+void JitterBuffer::observeDevice(std::uint32_t deviceFrames)
 {
     const std::uint32_t playedFrames = deviceAfterWake - std::min(deviceFrames, deviceAfterWake);
+    lastTakeFrames = playedFrames;
     cycle.took(playedFrames);
     if (playedFrames == 0 && deviceAfterWake > 0 &&
         sinceLastWakeNs > framesToNs(2 * cycle.periodFrames()))
@@ -227,6 +229,9 @@ std::uint32_t JitterBuffer::play(std::int16_t *out, std::uint32_t deviceFrames, 
     std::lock_guard<std::mutex> lock(mutex);
     target.underrun(nowNs);
     ++counters.underruns;
+    counters.lastUnderrun = {framesToNs(deviceFrames) / 1e6, framesToNs(lastTakeFrames) / 1e6,
+                             sinceLastWakeNs / 1e6,
+                             (nowNs - lateness.dueNs(queue.headSequence())) / 1e6};
     return frames;
 }
 

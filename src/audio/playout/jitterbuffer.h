@@ -61,6 +61,15 @@ public:
         std::uint64_t late = 0;
         std::uint64_t overflowDrops = 0; // packets dropped at the queue's bound
         std::uint64_t startDrops = 0;    // packets dropped so that playing starts at the target
+        // The last time the device was about to run dry, as the render thread saw it: whether
+        // the packet was late, or the wake, or the device took more than its cycle.
+        struct Underrun
+        {
+            double heldMs = 0;      // what the device still held at that wake
+            double tookMs = 0;      // what it had played since the wake before
+            double sinceWakeMs = 0; // the time since the wake before
+            double overdueMs = 0;   // how long after its ideal arrival the next packet had not come
+        } lastUnderrun;
     };
 
     struct Format
@@ -88,7 +97,7 @@ private:
                        double step, std::int64_t nowNs);
     std::uint32_t silence(std::int16_t *out, std::uint32_t deviceFrames, std::uint32_t room);
     bool feedResampler(std::uint32_t queuedFrames);
-    void observeDevice(std::uint32_t deviceFrames, std::int64_t sinceLastWakeNs);
+    void observeDevice(std::uint32_t deviceFrames);
     void prepareStart(std::uint32_t deviceFrames, std::int64_t nowNs);
     void dropBeyondBound(std::uint32_t deviceFrames);
     void dropHead();
@@ -128,6 +137,8 @@ private:
     bool playing = false;
     bool startedOnce = false;
     std::int64_t previousRenderNs = 0;
+    std::int64_t sinceLastWakeNs = 0;
+    std::uint32_t lastTakeFrames = 0; // what the device played between the last two wakes
     DeviceCycle cycle;
     // How late the wakes come, in what the device played beyond its cycle, while playing: a
     // busy machine's scheduling.
