@@ -71,10 +71,17 @@ start() {
         stop
         exit 1
     fi
-    # Both levels of quotes, or the description ends at the space.
-    pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
-        "sink_properties='device.description=\"CABLE Input\"'" >/dev/null
-    pactl set-default-sink speakers
+    # Both levels of quotes, or the description ends at the space. A server still settling
+    # may refuse the second sink ("Not supported") as it accepted the first: try again.
+    for _ in $(seq 100); do
+        pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
+            "sink_properties='device.description=\"CABLE Input\"'" >/dev/null 2>&1 && break
+        sleep 0.05
+    done
+    for _ in $(seq 100); do
+        pactl set-default-sink speakers 2>/dev/null && break
+        sleep 0.05
+    done
     local sinks
     for _ in $(seq 100); do
         sinks=$(LC_ALL=C pactl list short sinks | awk '{print $2}' | sort | tr '\n' ' ')
