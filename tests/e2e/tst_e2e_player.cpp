@@ -107,11 +107,13 @@ void TestPlayerEndToEnd::verifyTone(const QString &file, double minSeconds, Reco
 
 void TestPlayerEndToEnd::toneFromALateNetworkPlaysWithoutADropout()
 {
-    // Against the PipeWire fixture (1024-frame cycles, no real-time scheduling) this run
-    // still underruns now and then, and the target climbs: not yet judged there.
+    // The PipeWire fixture (1024-frame cycles, no real-time scheduling) now and then misses a
+    // cycle and then takes two at once from a stream that holds a cycle and a quarter, or
+    // plays a hole while the stream still holds audio: gaps that are the sound server's,
+    // about one run in five, so the network's lateness is judged on PulseAudio.
     if (fixtureCycleMs() > 10)
         QSKIP("late datagrams are judged on PulseAudio; PipeWire without real-time "
-              "scheduling still underruns now and then");
+              "scheduling misses cycles of its own");
     Driver driver;
     QVERIFY(driver.start({"--output", "cable_input", "--connect", "127.0.0.2"}));
     const QMap<QString, QString> state = driver.state();
