@@ -35,6 +35,15 @@ serve() {
     wait
 }
 
+# Runs a command until it succeeds, for up to 5 s, quietly.
+retry() {
+    for _ in $(seq 100); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 start() {
     mkdir -p "$dir/home"
     chmod 700 "$dir"
@@ -72,16 +81,11 @@ start() {
         exit 1
     fi
     # Both levels of quotes, or the description ends at the space. A server still settling
-    # may refuse the second sink ("Not supported") as it accepted the first: try again.
-    for _ in $(seq 100); do
-        pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
-            "sink_properties='device.description=\"CABLE Input\"'" >/dev/null 2>&1 && break
-        sleep 0.05
-    done
-    for _ in $(seq 100); do
-        pactl set-default-sink speakers 2>/dev/null && break
-        sleep 0.05
-    done
+    # may refuse the second sink ("Not supported") as it accepted the first: try again. A
+    # sink that never comes is reported below.
+    retry pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
+        "sink_properties='device.description=\"CABLE Input\"'" || true
+    retry pactl set-default-sink speakers || true
     local sinks
     for _ in $(seq 100); do
         sinks=$(LC_ALL=C pactl list short sinks | awk '{print $2}' | sort | tr '\n' ' ')
