@@ -9,7 +9,7 @@ set -euo pipefail
 source_dir=${1:?source directory}
 work=${2:?work directory}
 
-for tool in x86_64-w64-mingw32-g++-posix wine wineserver parec sox pactl; do
+for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver parec sox pactl; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 1; }
 done
 : "${PULSE_SERVER:?the private PulseAudio server must be given in PULSE_SERVER}"
@@ -23,6 +23,23 @@ cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; exit 
 # than one. No display, no debug channels, and no Mono or Gecko installers.
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+
+# A prefix whose making was cut short (seen on a loaded machine) lacks its system DLLs, and
+# every program then fails with "could not load kernel32.dll". So the prefix is made on its
+# own, checked, marked once whole, and made again from nothing when it is not.
+make_prefix() {
+    [ -f "$WINEPREFIX/.whole" ] && return 0
+    rm -rf "$WINEPREFIX"
+    timeout 180 wineboot --init >"$work/wineboot.log" 2>&1 || true
+    wineserver -w || true
+    [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || return 1
+    touch "$WINEPREFIX/.whole"
+}
+for attempt in 1 2 3; do
+    make_prefix && break
+    echo "the Wine prefix was not made whole (attempt $attempt)" >&2
+    cat "$work/wineboot.log" >&2
+done
 
 parec --device=speakers.monitor --format=s16le --rate=48000 --channels=2 --latency-msec=10 \
     --raw >"$work/speakers.raw" &
