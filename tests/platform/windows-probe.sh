@@ -40,6 +40,7 @@ for attempt in 1 2 3; do
     echo "the Wine prefix was not made whole (attempt $attempt)" >&2
     cat "$work/wineboot.log" >&2
 done
+[ -f "$WINEPREFIX/.whole" ] || { echo "no whole Wine prefix after three attempts" >&2; exit 1; }
 
 parec --device=speakers.monitor --format=s16le --rate=48000 --channels=2 --latency-msec=10 \
     --raw >"$work/speakers.raw" &
